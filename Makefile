@@ -1,0 +1,73 @@
+# Newcomer's entry points: `make run` and `make test`. Everything a fresh
+# Debian 12 machine lacks is installed by the `deps` step below.
+
+# The one list of Debian packages the project builds, tests and runs with.
+PACKAGES := cmake ninja-build g++ pkg-config \
+            libgtest-dev libgmock-dev libbenchmark-dev \
+            qt6-base-dev libpugixml-dev rapidjson-dev \
+            clang-14 libclang-rt-14-dev \
+            fonts-dejavu-core
+
+BUILD    ?= build
+JOBS     ?= $(shell nproc)
+SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+FUZZ_SECONDS ?= 30
+
+CMAKE_COMMON := -G Ninja
+
+.PHONY: all deps configure build test sanitize fuzz-smoke bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The same tests under AddressSanitizer (with LeakSanitizer) and UBSan.
+sanitize: deps
+	cmake -S . -B build-sanitize $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	  -DKDS_SANITIZE=ON -DKDS_BUILD_BENCH=OFF
+	cmake --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS) --timeout 600
+
+# Builds every fuzz target with clang and runs each for FUZZ_SECONDS.
+fuzz-smoke: deps
+	CXX=clang++-14 cmake -S . -B build-fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKDS_FUZZ=ON -DKDS_WITH_UI=OFF -DKDS_BUILD_TESTS=OFF -DKDS_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	@set -e; for f in build-fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; \
+	  name=$$(basename $$f); corpus=build-fuzz/corpus/$$name; mkdir -p $$corpus; \
+	  echo "== $$name for $(FUZZ_SECONDS) s"; \
+	  seeds=""; [ -d fuzz/seeds/$$name ] && seeds=fuzz/seeds/$$name; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=1 $$corpus $$seeds; \
+	done
+
+bench: build
+	@set -e; for b in $(BUILD)/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; $$b; \
+	done
+
+clean:
+	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "DBXContext.h"
+
+using namespace kds;
+
+namespace {
+
+TEST(TDBXContextTest, FreshContextHasDefaultTraceSettingsAndTracesNothing) {
+    const TDBXContext Ctx;
+    EXPECT_EQ(Ctx.TraceFlags(), 20191);
+    EXPECT_EQ(Ctx.TraceLevel(), 5);
+    EXPECT_FALSE(Ctx.IsTracing(0xFFFF));
+    EXPECT_FALSE(Ctx.IsTracingLevel(100));
+    EXPECT_TRUE(Ctx.IsTracingCategory("any"));
+    EXPECT_EQ(Ctx.Trace(5, 1, "message"), 1);
+    EXPECT_EQ(Ctx.Trace(1, "message"), 1);
+    EXPECT_EQ(Ctx.Trace(5, "category", "message"), 1);
+}
+
+TEST(TDBXContextTest, ErrorRaisesCodeWithDefaultOrGivenMessage) {
+    const TDBXContext Ctx;
+    try {
+        Ctx.Error(30, "");
+        FAIL() << "Error returned";
+    } catch (const TDBXError& E) {
+        EXPECT_EQ(E.ErrorCode(), 30);
+        EXPECT_EQ(E.Message(), "DBX Error:  Error Code:  30");
+    }
+    try {
+        Ctx.Error(2, "no room");
+        FAIL() << "Error returned";
+    } catch (const TDBXError& E) {
+        EXPECT_EQ(E.ErrorCode(), 2);
+        EXPECT_EQ(E.Message(), "no room");
+    }
+    try {
+        Ctx.Error(101, "");
+        FAIL() << "Error returned";
+    } catch (const TDBXError& E) {
+        EXPECT_EQ(E.Message(), "DBX Error:  Vendor error");
+    }
+}
+
+TEST(TDBXContextTest, ErrorHookSeesTheErrorBeforeItIsRaised) {
+    TDBXContext Ctx;
+    int Seen = -1;
+    Ctx.SetOnError([&](TDBXError& E) { Seen = E.ErrorCode(); });
+    EXPECT_THROW(Ctx.Error(9, "bad"), TDBXError);
+    EXPECT_EQ(Seen, 9);
+}
+
+TEST(TDBXContextTest, ErrorHookThatRaisesReplacesTheError) {
+    TDBXContext Ctx;
+    Ctx.SetOnError([](TDBXError&) { throw TDBXError(27, "replaced"); });
+    try {
+        Ctx.Error(9, "original");
+        FAIL() << "Error returned";
+    } catch (const TDBXError& E) {
+        EXPECT_EQ(E.ErrorCode(), 27);
+        EXPECT_EQ(E.Message(), "replaced");
+    }
+}
+
+TEST(TDBXContextTest, TraceHookReceivesRecordAndItsAnswerIsReturned) {
+    TDBXContext Ctx;
+    TDBXTraceInfo Last;
+    Ctx.SetOnTrace([&](const TDBXTraceInfo& Info) {
+        Last = Info;
+        return 42;
+    });
+    EXPECT_EQ(Ctx.Trace(7, 2, "one"), 42);
+    EXPECT_EQ(Last.Message, "one");
+    EXPECT_EQ(Last.TraceFlag, 2);
+    EXPECT_EQ(Last.TraceLevel, 7);
+
+    EXPECT_EQ(Ctx.Trace(4, "two"), 42);
+    EXPECT_EQ(Last.TraceLevel, 5);
+    EXPECT_EQ(Last.TraceFlag, 4);
+
+    EXPECT_EQ(Ctx.Trace(3, "cat", "three"), 42);
+    EXPECT_EQ(Last.TraceFlag, 16384);
+    EXPECT_EQ(Last.TraceLevel, 3);
+    EXPECT_EQ(Last.TraceCategory, "cat");
+}
+
+TEST(TDBXContextTest, TracingChecksNeedAHookAndMatchFlagsAndLevel) {
+    TDBXContext Ctx;
+    Ctx.SetOnTrace([](const TDBXTraceInfo&) { return 0; });
+    Ctx.SetTraceFlags(0x0C);
+    Ctx.SetTraceLevel(3);
+    EXPECT_TRUE(Ctx.HasTraceHolder());
+    EXPECT_TRUE(Ctx.IsTracing(0x04));
+    EXPECT_FALSE(Ctx.IsTracing(0x03));
+    EXPECT_TRUE(Ctx.IsTracingLevel(3));
+    EXPECT_TRUE(Ctx.IsTracingLevel(4));
+    EXPECT_FALSE(Ctx.IsTracingLevel(2));
+}
+
+TEST(TDBXContextTest, CopyTakesSettingsAndHooks) {
+    TDBXContext Ctx;
+    int Calls = 0;
+    Ctx.SetOnTrace([&](const TDBXTraceInfo&) { return ++Calls; });
+    Ctx.SetTraceFlags(1);
+    Ctx.SetTraceLevel(2);
+    const TDBXContext Copy(Ctx);
+    EXPECT_EQ(Copy.TraceFlags(), 1);
+    EXPECT_EQ(Copy.TraceLevel(), 2);
+    EXPECT_EQ(Copy.Trace(1, "x"), 1);
+    EXPECT_EQ(Calls, 1);
+}
+
+} // namespace
