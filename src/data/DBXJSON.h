@@ -297,6 +297,8 @@ protected:
 
 private:
     std::vector<TJSONPair*> FMembers;
+
+    friend class TJSONParser;
 };
 
 // An array: ordered elements.
@@ -351,6 +353,8 @@ protected:
 
 private:
     std::vector<TJSONValue*> FElements;
+
+    friend class TJSONParser;
 };
 
 class TJSONTrue : public TJSONValue {
