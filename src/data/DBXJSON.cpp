@@ -27,9 +27,9 @@ struct TEscapeTable {
         Escape[10] = 'n';
         Escape[12] = 'f';
         Escape[13] = 'r';
-        Escape['"'] = '"';
-        Escape['/'] = '/';
-        Escape['\\'] = '\\';
+        Escape[int('"')] = '"';
+        Escape[int('/')] = '/';
+        Escape[int('\\')] = '\\';
     }
 };
 constexpr TEscapeTable EscapeTable;
