@@ -100,8 +100,9 @@ public:
     std::vector<uint8_t> ToBytes() const;
 
     // Nodes are small and made and freed in bulk by the parser, so each
-    // thread keeps a bounded cache of freed node memory (off under the
-    // address sanitizer, so that it still sees every use after free).
+    // thread keeps a cache of freed node memory (at most 1 MiB, given back
+    // when the thread ends; off under the address sanitizer, so that it still
+    // sees every use after free). A node may be freed on any thread.
     static void* operator new(std::size_t Size);
     static void operator delete(void* Node, std::size_t Size) noexcept;
 

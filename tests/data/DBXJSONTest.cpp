@@ -368,6 +368,10 @@ TEST(TJSONTextFormTest, JoinsWithoutWhitespaceOrEscaping) {
     EXPECT_EQ(O.ToString(), u"{\"a\":\"x\"/\n\",\"b\":[1,true,false],\"c\":null}");
     EXPECT_EQ(TJSONPair(new TJSONString(u"a"), nullptr).ToString(), u"");
     EXPECT_EQ(TJSONPair().ToString(), u"");
+    // The byte form never touches a missing part; it writes null for it.
+    const TJSONPair Half(new TJSONString(u"a"), nullptr);
+    EXPECT_EQ(ByteForm(Half), "\"a\":null");
+    EXPECT_LE(static_cast<int32_t>(ByteForm(TJSONPair()).size()), TJSONPair().EstimatedByteSize());
 }
 
 // --- Numbers -----------------------------------------------------------------
