@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "NodePath.h"
+#include "XmlDocumentData.h"
 
 namespace kds {
 
@@ -150,6 +151,10 @@ std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromString(const std::strin
 
 std::unique_ptr<TKivoXmlParse> TKivoXmlParse::CreateDocument(const std::string& RootName)
 {
+    // The name is checked first: pasted into the text as it is, "a b='1'"
+    // would make an element a with an attribute, and "a/><b" two roots.
+    if (!xmldetail::IsValidXmlName(RootName))
+        throw EXmlDomError("\"" + RootName + "\" is not a valid element name");
     return LoadXMLFromString("<?xml version=\"1.0\"?><" + RootName + " />");
 }
 
