@@ -27,9 +27,9 @@ struct TEscapeTable {
         Escape[10] = 'n';
         Escape[12] = 'f';
         Escape[13] = 'r';
-        Escape['"'] = '"';
-        Escape['/'] = '/';
-        Escape['\\'] = '\\';
+        Escape[int('"')] = '"';
+        Escape[int('/')] = '/';
+        Escape[int('\\')] = '\\';
     }
 };
 constexpr TEscapeTable EscapeTable;
@@ -74,6 +74,91 @@ void FreeIfOwned(const TJSONAncestor* Node) {
 
 } // namespace
 
+// --- Node memory -------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KDS_JSON_NODE_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KDS_JSON_NODE_CACHE 0
+#endif
+#endif
+#ifndef KDS_JSON_NODE_CACHE
+#define KDS_JSON_NODE_CACHE 1
+#endif
+
+namespace {
+
+constexpr std::size_t CacheGranule = 16;
+constexpr std::size_t CacheClasses = 4; // node sizes up to 64 bytes
+// Bytes of freed node memory a thread keeps; the rest goes back to the heap.
+constexpr std::size_t CacheBudget = std::size_t(1) << 20;
+
+struct TFreeNode {
+    TFreeNode* Next;
+};
+
+// Set once the thread's cache has been flushed at thread exit; nodes freed
+// later (by other thread-exit code) go straight back to the heap.
+thread_local bool CacheGone = false;
+
+struct TNodeCache {
+    TFreeNode* Heads[CacheClasses] = {};
+    std::size_t Bytes = 0;
+    // The parser's item stacks, kept between parses so that their memory is
+    // allocated once per thread rather than grown in every parse.
+    std::vector<TJSONValue*> Values;
+    std::vector<TJSONPair*> Pairs;
+
+    ~TNodeCache() {
+        CacheGone = true;
+        for (TFreeNode*& Head : Heads)
+            while (TFreeNode* Node = Head) {
+                Head = Node->Next;
+                ::operator delete(Node);
+            }
+    }
+};
+
+thread_local TNodeCache NodeCache;
+
+constexpr size_t StackKeepLimit = 65536; // entries; larger stacks are freed
+
+} // namespace
+
+void* TJSONAncestor::operator new(std::size_t Size) {
+    const std::size_t Class = (Size - 1) / CacheGranule;
+    if (Class >= CacheClasses)
+        return ::operator new(Size);
+    if (KDS_JSON_NODE_CACHE && !CacheGone) {
+        TNodeCache& Cache = NodeCache;
+        if (TFreeNode* Node = Cache.Heads[Class]) {
+            Cache.Heads[Class] = Node->Next;
+            Cache.Bytes -= (Class + 1) * CacheGranule;
+            return Node;
+        }
+    }
+    // Every chunk of a class has the class's full size, so that any node of
+    // the class can reuse it.
+    return ::operator new((Class + 1) * CacheGranule);
+}
+
+void TJSONAncestor::operator delete(void* Node, std::size_t Size) noexcept {
+    const std::size_t Class = (Size - 1) / CacheGranule;
+    if (KDS_JSON_NODE_CACHE && Class < CacheClasses && !CacheGone) {
+        TNodeCache& Cache = NodeCache;
+        const std::size_t Chunk = (Class + 1) * CacheGranule;
+        if (Cache.Bytes + Chunk <= CacheBudget) {
+            auto* Free = static_cast<TFreeNode*>(Node);
+            Free->Next = Cache.Heads[Class];
+            Cache.Heads[Class] = Free;
+            Cache.Bytes += Chunk;
+            return;
+        }
+    }
+    ::operator delete(Node);
+}
+
 // --- The parser -----------------------------------------------------------
 
 // One value from a reader. Every step answers the position after what it
@@ -82,7 +167,29 @@ void FreeIfOwned(const TJSONAncestor* Node) {
 // the unique_ptr that holds it, or by the container it was appended to.
 class TJSONParser {
 public:
-    explicit TJSONParser(TJSONByteReader& Reader) : R(Reader) {}
+    explicit TJSONParser(TJSONByteReader& Reader) : R(Reader) {
+        if (!CacheGone) {
+            FValues.swap(NodeCache.Values);
+            FPairs.swap(NodeCache.Pairs);
+        }
+    }
+    TJSONParser(const TJSONParser&) = delete;
+    TJSONParser& operator=(const TJSONParser&) = delete;
+    // Only a parse left by an exception leaves items on the stacks.
+    ~TJSONParser() {
+        for (const TJSONValue* Value : FValues)
+            delete Value;
+        for (const TJSONPair* Pair : FPairs)
+            delete Pair;
+        FValues.clear();
+        FPairs.clear();
+        if (!CacheGone) {
+            if (FValues.capacity() <= StackKeepLimit && FValues.capacity() > NodeCache.Values.capacity())
+                FValues.swap(NodeCache.Values);
+            if (FPairs.capacity() <= StackKeepLimit && FPairs.capacity() > NodeCache.Pairs.capacity())
+                FPairs.swap(NodeCache.Pairs);
+        }
+    }
 
     void SkipWhitespace() {
         while (!R.Empty()) {
@@ -138,7 +245,23 @@ public:
 
     // The object text at the reader, its members appended to Target as read.
     // The caller has entered the nesting level for it.
+    // Members are gathered on the pair stack and moved into Target in one
+    // go when the object ends, successfully or not, so that its list is
+    // allocated once at its final size.
     int32_t ParseObject(TJSONObject& Target) {
+        const size_t Base = FPairs.size();
+        const int32_t Result = ParseMembers();
+        Target.FMembers.reserve(Target.FMembers.size() + (FPairs.size() - Base));
+        Target.FMembers.insert(Target.FMembers.end(), FPairs.begin() + static_cast<std::ptrdiff_t>(Base),
+                               FPairs.end());
+        FPairs.resize(Base);
+        return Result;
+    }
+
+    bool EnterLevel() { return ++FDepth <= TJSONObject::MaxDepth; }
+
+private:
+    int32_t ParseMembers() {
         if (R.Empty() || R.PeekByte() != '{')
             return Fail();
         R.ConsumeByte();
@@ -152,9 +275,9 @@ public:
         for (;;) {
             if (R.Empty() || R.PeekByte() != '"')
                 return Fail();
-            auto* Pair = new TJSONPair();
-            Target.FMembers.push_back(nullptr);
-            Target.FMembers.back() = Pair;
+            auto NewPair = std::make_unique<TJSONPair>();
+            FPairs.push_back(NewPair.get());
+            TJSONPair* Pair = NewPair.release();
             auto* Name = new TJSONString(std::u16string());
             Pair->SetJsonString(Name);
             int32_t Result = ParseString(*Name);
@@ -184,9 +307,6 @@ public:
         }
     }
 
-    bool EnterLevel() { return ++FDepth <= TJSONObject::MaxDepth; }
-
-private:
     int32_t Fail() const { return -R.Offset(); }
 
     int32_t LeaveLevel() {
@@ -347,10 +467,19 @@ private:
     int32_t ParseArray(std::unique_ptr<TJSONValue>& Out) {
         if (!EnterLevel())
             return Fail();
-        R.ConsumeByte(); // '['
         auto A = std::make_unique<TJSONArray>();
         std::vector<TJSONValue*>& Elements = A->FElements;
         Out = std::move(A);
+        // As for objects: gathered on the value stack, moved in at the end.
+        const size_t Base = FValues.size();
+        const int32_t Result = ParseElements();
+        Elements.assign(FValues.begin() + static_cast<std::ptrdiff_t>(Base), FValues.end());
+        FValues.resize(Base);
+        return Result;
+    }
+
+    int32_t ParseElements() {
+        R.ConsumeByte(); // '['
         SkipWhitespace();
         if (R.Empty())
             return Fail();
@@ -362,8 +491,8 @@ private:
             std::unique_ptr<TJSONValue> Value;
             const int32_t Result = ParseValue(Value);
             if (Value) {
-                Elements.push_back(nullptr);
-                Elements.back() = Value.release();
+                FValues.push_back(Value.get());
+                Value.release();
             }
             if (Result <= 0)
                 return Result;
@@ -382,8 +511,10 @@ private:
 
     TJSONByteReader& R;
     int32_t FDepth = 0;
+    // Items of the containers being read, innermost last.
+    std::vector<TJSONValue*> FValues;
+    std::vector<TJSONPair*> FPairs;
 };
-
 // --- TJSONAncestor ---------------------------------------------------------
 
 std::u16string TJSONAncestor::Value() const { return std::u16string(); }
