@@ -587,20 +587,22 @@ bool TDBXRowBuffer::ReadTimeStamp(TSQLTimeStamp& Value) {
     if (int64_t(FOff) + 1 + L > FReadSize)
         Truncated();
     const uint8_t* P = FBuf.get() + FOff + 1;
-    const std::string Malformed = "Timestamp field " + std::to_string(FField) + " is malformed";
+    auto Malformed = [this] {
+        Fail(TDBXErrorCodes::None, "Timestamp field " + std::to_string(FField) + " is malformed");
+    };
     if (L < 1 || !IsShort(P[0]))
-        Fail(TDBXErrorCodes::None, Malformed);
+        Malformed();
     const int32_t N = P[0] & 31;
     const int32_t Rest = L - 1 - N;
     if (Rest != 0 && Rest != 4)
-        Fail(TDBXErrorCodes::None, Malformed);
+        Malformed();
     uint64_t M = 0;
     if (!DecodeMagnitude(P + 1, N, M) || M > (uint64_t(1) << 62))
-        Fail(TDBXErrorCodes::None, Malformed);
+        Malformed();
     const int64_t Ms = (P[0] & 0x40) != 0 ? int64_t(M) : -int64_t(M);
     const uint32_t Nanos = Rest == 4 ? BigEndian32(P + 1 + N) : 0;
     if (Nanos >= 1000000000u)
-        Fail(TDBXErrorCodes::None, Malformed);
+        Malformed();
     int64_t Seconds = Ms / 1000;
     if (Ms % 1000 < 0)
         --Seconds;
