@@ -518,3 +518,80 @@ TEST(TDBXStreamValueTest, KeepsWhatDidNotFitAsOverflow) {
 }
 
 } // namespace
+
+namespace {
+
+// Every value class written through a JSON row and read back by a second set
+// of values over the same buffer.
+TEST(TDBXJSonRowTest, CarriesEveryValueClassThroughTheRow) {
+    setenv("TZ", "ABC-2", 1);
+    tzset();
+    TDBXRowBuffer Buffer;
+    TDBXJSonRow Row(nullptr, &Buffer);
+    const std::vector<std::pair<int32_t, int32_t>> Codes = {
+        {DT::Int8Type, 0},      {DT::UInt8Type, 0},       {DT::Int16Type, 0},
+        {DT::UInt16Type, 0},    {DT::Int64Type, 0},       {DT::DoubleType, 27},
+        {DT::DateType, 0},      {DT::TimeType, 0},        {DT::TimeStampType, 0},
+        {DT::BcdType, 0},       {DT::TimeStampOffsetType, 0}, {DT::AnsiStringType, 0},
+        {DT::BlobType, 32},     {DT::VarBytesType, 0},    {DT::BooleanType, 0}};
+    auto MakeAll = [&] {
+        std::vector<std::unique_ptr<TDBXWritableValue>> Values;
+        for (size_t I = 0; I < Codes.size(); ++I) {
+            auto T = Type(Codes[I].first, Codes[I].second);
+            T->SetOrdinal(static_cast<int32_t>(I));
+            Values.push_back(TDBXValue::CreateValue(nullptr, std::move(T), &Row, false));
+        }
+        return Values;
+    };
+    auto Out = MakeAll();
+    Out[0]->SetInt8(-128);
+    Out[1]->SetUInt8(255);
+    Out[2]->SetInt16(-32768);
+    Out[3]->SetUInt16(65535);
+    Out[4]->SetInt64(-1);
+    Out[5]->SetDouble(0.5);
+    Out[6]->SetDate(EncodeDBXDate(2000, 2, 29));
+    Out[7]->SetTime(86399999);
+    TSQLTimeStamp T;
+    T.Year = 2038;
+    T.Month = 1;
+    T.Day = 19;
+    T.Hour = 5;
+    T.Minute = 14;
+    T.Second = 8;
+    T.Fractions = 999;
+    Out[8]->SetTimeStamp(T);
+    TBcd Bcd;
+    TBcd::TryParse("-0.001", '.', Bcd);
+    Out[9]->SetBcd(Bcd);
+    TSQLTimeStampOffset O;
+    O.Year = 2024;
+    O.Month = 6;
+    O.Day = 1;
+    O.TimeZoneHour = -3;
+    O.TimeZoneMinute = -30;
+    Out[10]->SetTimeStampOffset(O);
+    Out[11]->SetAnsiString("caf\xE9\xFF");
+    Out[12]->SetWideString(u"\u00FF\u4E2D");
+    Out[13]->SetStaticBytes(2, reinterpret_cast<const uint8_t*>("xyz"), 1, 2);
+    Out[14]->SetBoolean(false);
+    for (auto& V : Out)
+        V->Flush();
+    Buffer.BeginRead();
+    // The single sub type travels as four bytes.
+    EXPECT_EQ(Buffer.Data()[12], 0x61);
+    EXPECT_EQ(Buffer.Data()[13], 0x3F);
+    auto In = MakeAll();
+    EXPECT_EQ(In[14]->GetBoolean(), false); // backwards first: skips every field
+    for (size_t I = 0; I < Codes.size(); ++I)
+        EXPECT_TRUE(In[I]->EqualsValue(*Out[I])) << "ordinal " << I;
+    EXPECT_EQ(In[11]->GetAnsiString(), "caf\xE9\xFF");
+    EXPECT_EQ(In[12]->GetWideString(), u"\u00FF\u4E2D");
+    EXPECT_EQ(In[13]->GetBytes(), (std::vector<uint8_t>{0, 0, 'y', 'z'}));
+    EXPECT_EQ(In[8]->GetTimeStamp(), T);
+    EXPECT_EQ(In[10]->GetTimeStampOffset(), O);
+    unsetenv("TZ");
+    tzset();
+}
+
+} // namespace
