@@ -91,11 +91,14 @@ class TMemoryDataSet::TMasterObserver : public TDataSetObserver {
 public:
     explicit TMasterObserver(TMemoryDataSet& Detail) : FDetail(Detail) {}
     void RowChanged(TMemoryDataSet&, int) override { FDetail.MasterChanged(); }
+    // The master's fields may be made anew: look them up again.
+    void PresentationAboutToBeReset(TMemoryDataSet&) override { FDetail.FMasterFieldCache.clear(); }
     void PresentationReset(TMemoryDataSet&) override { FDetail.MasterChanged(); }
     void CurrentRowChanged(TMemoryDataSet&, int, int) override { FDetail.MasterChanged(); }
     void StateChanged(TMemoryDataSet&) override { FDetail.MasterChanged(); }
     void DataSourceDetaching(TDataSource& Source) override
     {
+        FDetail.FMasterFieldCache.clear();
         if (&Source == FDetail.FMasterSource)
             FDetail.DetachMaster();
     }
@@ -121,10 +124,32 @@ bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) cons
     return DataSet->CompareKeys(A.Rec, DataSet->Rec(B), A.Count) < 0;
 }
 
+namespace {
+
+// Text values are short (a few bytes): comparing them in place is cheaper than
+// a call per value. Same order as TStringField::CompareIn.
+int CompareText(const std::byte* A, const std::byte* B)
+{
+    std::uint16_t LA, LB;
+    std::memcpy(&LA, A, sizeof LA);
+    std::memcpy(&LB, B, sizeof LB);
+    const auto* PA = reinterpret_cast<const unsigned char*>(A + sizeof LA);
+    const auto* PB = reinterpret_cast<const unsigned char*>(B + sizeof LB);
+    const std::uint16_t N = LA < LB ? LA : LB;
+    for (std::uint16_t I = 0; I < N; ++I)
+        if (PA[I] != PB[I])
+            return PA[I] < PB[I] ? -1 : 1;
+    return LA == LB ? 0 : (LA < LB ? -1 : 1);
+}
+
+} // namespace
+
 int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const
 {
     for (int I = 0; I < Count; ++I) {
-        const int C = FIndexFields[static_cast<std::size_t>(I)]->CompareIn(A, B);
+        const TField* F = FIndexFields[static_cast<std::size_t>(I)];
+        const int C = F->DataType() == TFieldType::ftString ? CompareText(A + F->Offset(), B + F->Offset())
+                                                            : F->CompareIn(A, B);
         if (C != 0)
             return C;
     }
@@ -355,14 +380,21 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
     const std::byte* R = Master->CurrentRecord();
     if (R == nullptr)
         return false;
+    if (FMasterFieldCache.size() != FMasterNames.size()) {
+        FMasterFieldCache.clear();
+        for (const std::string& N : FMasterNames) {
+            const TField* MF = Master->FindField(N);
+            if (MF == nullptr) {
+                FMasterFieldCache.clear();
+                return false;
+            }
+            FMasterFieldCache.push_back(MF);
+        }
+    }
     Key.assign(FRecordSize, std::byte{0});
     try {
-        for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
-            const TField* MF = Master->FindField(FMasterNames[I]);
-            if (MF == nullptr)
-                return false;
-            FIndexFields[I]->AssignIn(Key.data(), *MF, R);
-        }
+        for (std::size_t I = 0; I < FMasterNames.size(); ++I)
+            FIndexFields[I]->AssignIn(Key.data(), *FMasterFieldCache[I], R);
     } catch (const EDatabaseError&) {
         return false; // a master value our key field cannot hold matches nothing
     }
@@ -449,7 +481,7 @@ void TMemoryDataSet::MasterChanged()
 {
     if (!MasterLinkActive())
         return;
-    std::vector<std::byte> Key;
+    std::vector<std::byte>& Key = FMasterScratch;
     const bool Has = ReadMasterKey(Key);
     if (Has == FMasterHasRow &&
         (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
@@ -521,7 +553,6 @@ TRowId TMemoryDataSet::Post()
     const TDataSetState OldState = FState;
     TRowId Id;
     if (FState == TDataSetState::dsInsert) {
-        FOrder.reserve(FOrder.size() + 1);
         const std::uint32_t Slot = AllocSlot();
         std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
         FSeq[Slot] = FNextSeq++;
@@ -529,12 +560,20 @@ TRowId TMemoryDataSet::Post()
         const int PendingPos = static_cast<int>(FView.size());
         const bool Shown = Presents(Rec(Slot));
         const std::size_t Pos = ViewPosition(Slot);
-        FOrder.push_back(Slot);
+        // Out of memory here leaves the row pending, as before the Post.
+        bool InOrder = false;
         try {
+            FOrder.push_back(Slot);
+            InOrder = true;
             if (!FIndexFields.empty())
                 FIndex->insert(Slot);
+            if (Shown && FView.size() == FView.capacity())
+                FView.reserve(FView.size() * 2 + 8);
         } catch (...) {
-            FOrder.pop_back();
+            if (!FIndexFields.empty())
+                FIndex->erase(Slot);
+            if (InOrder)
+                FOrder.pop_back();
             FreeSlot(Slot);
             throw;
         }
@@ -852,6 +891,7 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source)
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = Source;
+    FMasterFieldCache.clear();
     if (FMasterSource != nullptr)
         FMasterSource->AddObserver(FMasterObserver.get());
     if (WasLinked || MasterLinkActive()) {
@@ -880,6 +920,7 @@ void TMemoryDataSet::SetMasterFields(const std::string& Fields)
         CheckBrowseMode();
     FMasterFields = Fields;
     FMasterNames = std::move(Names);
+    FMasterFieldCache.clear();
     if (Active() && (WasLinked || MasterLinkActive()))
         ResetPresentation();
 }

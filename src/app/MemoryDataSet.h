@@ -293,6 +293,10 @@ private:
     std::unique_ptr<TMasterObserver> FMasterObserver;
     bool FMasterHasRow = false;                  // the master has a current row
     std::vector<std::byte> FMasterKey;           // a record of ours holding the master's values
+    std::vector<std::byte> FMasterScratch;       // the same, read afresh to compare
+    // The master's link fields, looked up once; emptied whenever the master's
+    // fields may be made anew (its reset) or the link changes.
+    mutable std::vector<const TField*> FMasterFieldCache;
 
     // Presentation
     std::vector<std::uint32_t> FView; // presented stored slots, in order

@@ -57,8 +57,14 @@ private:
         bool operator==(const TFileIdentity&) const = default;
     };
 
+    // The book's fields, looked up once per intake.
+    struct TBookFields {
+        TField *TA001, *TA002, *TA003, *TA006, *TableNo, *DeliveryType;
+        TField *TB001, *TB002, *TB003, *TB006, *PluName, *SaleQty, *DoItemOK;
+    };
+
     // Takes one file in, whole or not at all; true when its order is in the book.
-    bool TakeIn(const std::string& FileName);
+    bool TakeIn(const std::string& FileName, const TBookFields& F);
     static bool Identify(const std::string& FileName, TFileIdentity& Out);
 
     TOrderBook& FBook;
