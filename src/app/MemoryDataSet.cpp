@@ -96,7 +96,14 @@ public:
     void PresentationReset(TMemoryDataSet&) override { FDetail.MasterChanged(); }
     void CurrentRowChanged(TMemoryDataSet&, int, int) override { FDetail.MasterChanged(); }
     void StateChanged(TMemoryDataSet&) override { FDetail.MasterChanged(); }
-    void DataSourceDetaching(TDataSource& Source) override
+    // The master's dataset is gone: the link is not in force until another
+    // one is attached.
+    void DataSourceDetaching(TDataSource&) override
+    {
+        FDetail.FMasterFieldCache.clear();
+        FDetail.MasterChanged();
+    }
+    void DataSourceDestroying(TDataSource& Source) override
     {
         FDetail.FMasterFieldCache.clear();
         if (&Source == FDetail.FMasterSource)
@@ -404,7 +411,8 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
 void TMemoryDataSet::RebuildPresentation()
 {
     FView.clear();
-    if (MasterLinkActive()) {
+    FLinkedView = MasterLinkActive();
+    if (FLinkedView) {
         FMasterHasRow = ReadMasterKey(FMasterKey);
         if (!FMasterHasRow)
             return;
@@ -433,7 +441,7 @@ void TMemoryDataSet::ResetPresentation()
 
 bool TMemoryDataSet::Presents(const std::byte* Record) const
 {
-    if (!MasterLinkActive())
+    if (!FLinkedView)
         return true;
     if (!FMasterHasRow)
         return false;
@@ -479,13 +487,17 @@ std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const
 
 void TMemoryDataSet::MasterChanged()
 {
-    if (!MasterLinkActive())
+    if (!Active())
         return;
-    std::vector<std::byte>& Key = FMasterScratch;
-    const bool Has = ReadMasterKey(Key);
-    if (Has == FMasterHasRow &&
-        (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
-        return;
+    if (MasterLinkActive() == FLinkedView) {
+        if (!FLinkedView)
+            return;
+        std::vector<std::byte>& Key = FMasterScratch;
+        const bool Has = ReadMasterKey(Key);
+        if (Has == FMasterHasRow &&
+            (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
+            return;
+    }
     // Lines being appended or edited for the old header are settled first.
     CheckBrowseMode();
     ResetPresentation();
@@ -493,13 +505,10 @@ void TMemoryDataSet::MasterChanged()
 
 void TMemoryDataSet::DetachMaster()
 {
-    // The source may already have let go of its dataset: reset whenever a
-    // link could have been in force.
-    const bool WasLinked = Active() && !FMasterNames.empty();
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = nullptr;
-    if (WasLinked) {
+    if (FLinkedView) {
         CheckBrowseMode();
         ResetPresentation();
     }
@@ -513,7 +522,7 @@ void TMemoryDataSet::Append()
     CheckBrowseMode();
     const TDataSetState OldState = FState;
     FBuffer.assign(FRecordSize, std::byte{0});
-    if (MasterLinkActive() && FMasterHasRow) {
+    if (FLinkedView && FMasterHasRow) {
         for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
             const TField* F = FIndexFields[I];
             std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(), F->DataSize());
@@ -887,14 +896,13 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source)
 {
     if (Source == FMasterSource)
         return;
-    const bool WasLinked = MasterLinkActive();
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = Source;
     FMasterFieldCache.clear();
     if (FMasterSource != nullptr)
         FMasterSource->AddObserver(FMasterObserver.get());
-    if (WasLinked || MasterLinkActive()) {
+    if (Active() && (FLinkedView || MasterLinkActive())) {
         CheckBrowseMode();
         ResetPresentation();
     }
@@ -915,13 +923,12 @@ void TMemoryDataSet::SetMasterFields(const std::string& Fields)
                 if (Master->FindField(N) == nullptr)
                     FieldNotFound(N);
     }
-    const bool WasLinked = MasterLinkActive();
     if (Active())
         CheckBrowseMode();
     FMasterFields = Fields;
     FMasterNames = std::move(Names);
     FMasterFieldCache.clear();
-    if (Active() && (WasLinked || MasterLinkActive()))
+    if (Active() && (FLinkedView || MasterLinkActive()))
         ResetPresentation();
 }
 

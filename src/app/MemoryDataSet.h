@@ -291,6 +291,7 @@ private:
     std::string FMasterFields;
     std::vector<std::string> FMasterNames;       // FMasterFields taken apart
     std::unique_ptr<TMasterObserver> FMasterObserver;
+    bool FLinkedView = false;                    // FView was built under the link
     bool FMasterHasRow = false;                  // the master has a current row
     std::vector<std::byte> FMasterKey;           // a record of ours holding the master's values
     std::vector<std::byte> FMasterScratch;       // the same, read afresh to compare

@@ -152,6 +152,8 @@ bool TOrderIntake::TakeIn(const std::string& FileName, const TBookFields& F)
             do {
                 if (!IsItemElement(Cursor->Node()))
                     continue;
+                if (Lines.size() >= static_cast<std::size_t>(MaxLinesPerOrder))
+                    throw EDatabaseError("Too many lines in one order");
                 TB.Append();
                 LinePending = true;
                 F.TB001->SetAsText(Key1);

@@ -36,13 +36,17 @@ struct TIntakeResult {
 //   it stays unchanged, later intakes by this object only try the move again
 //   instead of taking the order in a second time.
 // - One line per `item` element of `Detail`, in document order; other nodes
-//   there are skipped.
+//   there are skipped. A file of more than MaxLinesPerOrder items fails: no
+//   real order is that long, and a file packed with empty items would
+//   otherwise grow the book by a gigabyte.
 //
 // Ownership: uses the book it was given, which must outlive it. Window thread
 // only (it drives the book's datasets). Raises nothing for a file's fault;
 // what the book raises outside a file's intake (none expected) passes through.
 class TOrderIntake {
 public:
+    static constexpr int MaxLinesPerOrder = 10000;
+
     explicit TOrderIntake(TOrderBook& Book);
 
     TIntakeResult Execute(const std::filesystem::path& ProgramDir);

@@ -220,5 +220,19 @@ TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail)
     EXPECT_EQ("a", Names());
 }
 
+TEST_F(TMasterLinkTest, LinkIsOutOfForceWhileTheMasterSourceHasNoDataSet)
+{
+    Header("1", "x");
+    Line("1", "x", "a");
+    Line("2", "x", "b");
+    L.SetMasterFields("A;B");
+    EXPECT_EQ("a", Names());
+    Ms.SetDataSet(nullptr);
+    EXPECT_EQ("a b", Names());
+    EXPECT_EQ(&Ms, L.MasterSource()); // still the source, waiting for a dataset
+    Ms.SetDataSet(&M);
+    EXPECT_EQ("a", Names());
+}
+
 } // namespace
 } // namespace kds

@@ -174,6 +174,19 @@ TEST_F(TOrderIntakeTest, OnlyItemElementsOfDetailBecomeLines)
     EXPECT_EQ("One Two", Lines());
 }
 
+TEST_F(TOrderIntakeTest, AnOrderOfMoreLinesThanTheLimitFailsWhole)
+{
+    std::string Items;
+    for (int I = 0; I <= TOrderIntake::MaxLinesPerOrder; ++I)
+        Items += "<item/>";
+    Drop("a.xml", "<Order><header><TA001>A1</TA001></header><Detail>" + Items + "</Detail></Order>");
+    Drop("b.xml", OrderXml("B1", {{"Tea", "1"}}));
+    Run();
+    EXPECT_EQ("B1", Headers());
+    EXPECT_EQ(1, Book.TB().StoredRecordCount());
+    EXPECT_TRUE(fs::exists(Before() / "a.xml"));
+}
+
 TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements)
 {
     Drop("a.xml", "<Envelope><Order><header><TA001>A1</TA001></header>"
