@@ -145,9 +145,14 @@ bool TOrderIntake::TakeIn(const std::string& FileName, const TBookFields& F)
                 F.TA006->SetAsText(Key4);
                 F.DeliveryType->SetAsText(ReadValue(*Cursor, "DeliveryType"));
                 Cursor->MoveUp();
+            } else {
+                // The failed look-up left the cursor empty; searching Detail
+                // from the root would miss the lines of an Order that sits
+                // below the root, and archive the order without them.
+                Cursor->MoveTo("Order", true);
             }
         }
-        // From Order; from the root element when Order or header was missing.
+        // From Order; from the root element when Order was missing.
         if (Cursor->MoveTo("Detail") && Cursor->MoveTo("item")) {
             do {
                 if (!IsItemElement(Cursor->Node()))

@@ -24,7 +24,7 @@ namespace kds {
 // A first step that equals the start node's own local name (as written, so
 // with neither index nor attribute) names the start node itself.
 //
-// Errors: an index that is neither "*" nor an integer raises EConvertError
+// Errors: an index that is neither "*" nor an integer raises EXmlConvertError
 // "''x'' is not a valid integer value"; a created element whose name is not a
 // valid XML name raises EXmlDomError; a path of more than MaxPathSteps steps
 // raises EXmlDomError. A path that matches nothing gives a null node.

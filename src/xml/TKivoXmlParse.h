@@ -28,7 +28,7 @@ namespace kds {
 // cursor is destroyed. The caller that made a cursor owns it.
 //
 // Errors: a failing DOM operation raises EXmlDomError, a path index that is
-// not a number raises EConvertError; either way the cursor keeps the current
+// not a number raises EXmlConvertError; either way the cursor keeps the current
 // node it had. A cursor and its document are used by one thread at a time.
 class TKivoXmlParse {
 public:

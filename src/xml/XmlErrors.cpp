@@ -8,7 +8,7 @@ namespace {
 
 [[noreturn]] void RaiseNotInteger(const std::string& Text)
 {
-    throw EConvertError("''" + Text + "'' is not a valid integer value");
+    throw EXmlConvertError("''" + Text + "'' is not a valid integer value");
 }
 
 int DigitValue(char C)

@@ -17,14 +17,14 @@ public:
 // The error of a text that should be an integer and is not, as in a path index
 // ("item[x]"). Its message is "''x'' is not a valid integer value": the text
 // between doubled single quotes.
-class EConvertError : public std::runtime_error {
+class EXmlConvertError : public std::runtime_error {
 public:
-    explicit EConvertError(const std::string& Message) : std::runtime_error(Message) {}
+    explicit EXmlConvertError(const std::string& Message) : std::runtime_error(Message) {}
 };
 
 // Reads Text as a 32-bit integer the way the path indexes are written: an
 // optional sign and decimal digits, or a hexadecimal number written "$1F" or
-// "0x1F". Anything else, or a value out of range, raises EConvertError with
+// "0x1F". Anything else, or a value out of range, raises EXmlConvertError with
 // the message above.
 int StrToInt(const std::string& Text);
 

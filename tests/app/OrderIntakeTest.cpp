@@ -200,6 +200,16 @@ TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements)
     EXPECT_EQ("One", Lines());
 }
 
+TEST_F(TOrderIntakeTest, AnOrderBelowTheRootWithoutHeaderKeepsItsLines)
+{
+    Drop("a.xml", "<Envelope><Order><Detail><item><PluName>One</PluName></item>"
+                  "<item><PluName>Two</PluName></item></Detail></Order></Envelope>");
+    Run();
+    EXPECT_EQ(1, Book.TA().StoredRecordCount());
+    EXPECT_EQ("One Two", Lines());
+    EXPECT_TRUE(fs::exists(After() / "a.xml"));
+}
+
 TEST_F(TOrderIntakeTest, SaleQtyInTheWrongLocaleFormatFailsTheWholeFile)
 {
     TNumberFormat::SetDecimalSeparator(u',');

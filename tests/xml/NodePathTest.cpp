@@ -131,11 +131,11 @@ TEST_F(NodePathTest, NonNumericIndexRaisesTheConversionError)
     try {
         FindPathNode(FOrder, "Detail[x1]\\item");
         FAIL() << "no error";
-    } catch (const EConvertError& E) {
+    } catch (const EXmlConvertError& E) {
         EXPECT_STREQ(E.what(), "''x1'' is not a valid integer value");
     }
-    EXPECT_THROW(EnsurePathNode(FOrder, "Detail[]"), EConvertError);
-    EXPECT_THROW(FindPathNode(FOrder, "Detail[99999999999]"), EConvertError);
+    EXPECT_THROW(EnsurePathNode(FOrder, "Detail[]"), EXmlConvertError);
+    EXPECT_THROW(FindPathNode(FOrder, "Detail[99999999999]"), EXmlConvertError);
 }
 
 TEST_F(NodePathTest, CreatesAMissingElementAsTheLastChild)

@@ -232,10 +232,10 @@ TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode)
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b><c/></b><d/></a>");
     ASSERT_TRUE(Cursor->MoveTo("b"));
     const TXmlNode B = Cursor->Node();
-    EXPECT_THROW(Cursor->MoveTo("c[x]"), EConvertError);
+    EXPECT_THROW(Cursor->MoveTo("c[x]"), EXmlConvertError);
     EXPECT_EQ(Cursor->Node(), B);
-    EXPECT_THROW(Cursor->IsExistNode("c[?]"), EConvertError);
-    EXPECT_THROW(Cursor->AddNode("c[y]", "1"), EConvertError);
+    EXPECT_THROW(Cursor->IsExistNode("c[?]"), EXmlConvertError);
+    EXPECT_THROW(Cursor->AddNode("c[y]", "1"), EXmlConvertError);
     EXPECT_EQ(Cursor->Node(), B);
     EXPECT_THROW(Cursor->SetValue("v"), EXmlDomError); // first child is an element
     EXPECT_THROW(Cursor->AddNode("", "v"), EXmlDomError); // b itself: its first child is c
