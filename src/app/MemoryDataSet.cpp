@@ -1,0 +1,885 @@
+#include "MemoryDataSet.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace kds {
+
+namespace {
+
+constexpr std::uint64_t PendingMarker = std::numeric_limits<std::uint64_t>::max();
+
+bool SameTextNoCase(const std::string& A, const std::string& B)
+{
+    if (A.size() != B.size())
+        return false;
+    for (std::size_t I = 0; I < A.size(); ++I) {
+        unsigned char X = static_cast<unsigned char>(A[I]);
+        unsigned char Y = static_cast<unsigned char>(B[I]);
+        if (X >= 'A' && X <= 'Z')
+            X = static_cast<unsigned char>(X - 'A' + 'a');
+        if (Y >= 'A' && Y <= 'Z')
+            Y = static_cast<unsigned char>(Y - 'A' + 'a');
+        if (X != Y)
+            return false;
+    }
+    return true;
+}
+
+// "A;B ; C" -> {"A", "B", "C"}; empty parts are dropped.
+std::vector<std::string> SplitFieldList(const std::string& List)
+{
+    std::vector<std::string> Out;
+    std::size_t Start = 0;
+    while (Start <= List.size()) {
+        std::size_t End = List.find(';', Start);
+        if (End == std::string::npos)
+            End = List.size();
+        std::size_t A = Start, B = End;
+        while (A < B && static_cast<unsigned char>(List[A]) <= 32)
+            ++A;
+        while (B > A && static_cast<unsigned char>(List[B - 1]) <= 32)
+            --B;
+        if (B > A)
+            Out.push_back(List.substr(A, B - A));
+        Start = End + 1;
+    }
+    return Out;
+}
+
+TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::string& Name)
+{
+    for (const auto& F : Fields)
+        if (SameTextNoCase(F->FieldName(), Name))
+            return F.get();
+    return nullptr;
+}
+
+[[noreturn]] void FieldNotFound(const std::string& Name)
+{
+    throw EDatabaseError("Field '" + Name + "' not found");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- definitions
+
+void TFieldDefs::Add(const std::string& Name, TFieldType DataType, int Size)
+{
+    FItems.push_back(TFieldDef{Name, DataType, Size});
+}
+
+void TIndexDefs::Add(const std::string& Name, const std::string& Fields, TIndexOptions Options)
+{
+    FItems.push_back(TIndexDef{Name, Fields, Options});
+}
+
+const TIndexDef* TIndexDefs::Find(const std::string& Name) const
+{
+    for (const TIndexDef& D : FItems)
+        if (SameTextNoCase(D.Name, Name))
+            return &D;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- master link
+
+// Listens to the master's data source and keeps the detail's presentation on
+// the master's current row.
+class TMemoryDataSet::TMasterObserver : public TDataSetObserver {
+public:
+    explicit TMasterObserver(TMemoryDataSet& Detail) : FDetail(Detail) {}
+    void RowChanged(TMemoryDataSet&, int) override { FDetail.MasterChanged(); }
+    void PresentationReset(TMemoryDataSet&) override { FDetail.MasterChanged(); }
+    void CurrentRowChanged(TMemoryDataSet&, int, int) override { FDetail.MasterChanged(); }
+    void StateChanged(TMemoryDataSet&) override { FDetail.MasterChanged(); }
+    void DataSourceDetaching(TDataSource& Source) override
+    {
+        if (&Source == FDetail.FMasterSource)
+            FDetail.DetachMaster();
+    }
+
+private:
+    TMemoryDataSet& FDetail;
+};
+
+// ---------------------------------------------------------------- comparisons
+
+bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, std::uint32_t B) const
+{
+    return DataSet->RowBefore(A, B);
+}
+
+bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, const TProbe& B) const
+{
+    return DataSet->CompareKeys(DataSet->Rec(A), B.Rec, B.Count) < 0;
+}
+
+bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) const
+{
+    return DataSet->CompareKeys(A.Rec, DataSet->Rec(B), A.Count) < 0;
+}
+
+int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const
+{
+    for (int I = 0; I < Count; ++I) {
+        const int C = FIndexFields[static_cast<std::size_t>(I)]->CompareIn(A, B);
+        if (C != 0)
+            return C;
+    }
+    return 0;
+}
+
+bool TMemoryDataSet::RowBefore(std::uint32_t A, std::uint32_t B) const
+{
+    const int C = CompareKeys(Rec(A), Rec(B), static_cast<int>(FIndexFields.size()));
+    if (C != 0)
+        return C < 0;
+    return FSeq[A] < FSeq[B];
+}
+
+// ---------------------------------------------------------------- life
+
+TMemoryDataSet::TMemoryDataSet(std::string Name)
+    : FName(std::move(Name)), FMasterObserver(std::make_unique<TMasterObserver>(*this))
+{
+}
+
+TMemoryDataSet::~TMemoryDataSet()
+{
+    if (FMasterSource != nullptr)
+        FMasterSource->RemoveObserver(FMasterObserver.get());
+    const std::vector<TDataSource*> Sources = FDataSources;
+    for (TDataSource* S : Sources)
+        S->DetachFromDataSet();
+}
+
+void TMemoryDataSet::CheckActive() const
+{
+    if (!Active())
+        throw EDatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+template <typename F>
+void TMemoryDataSet::NotifyAll(F&& Call)
+{
+    for (std::size_t I = 0; I < FDataSources.size(); ++I)
+        FDataSources[I]->Notify(Call);
+}
+
+void TMemoryDataSet::NotifyCurrent()
+{
+    const int Row = CurrentRow();
+    std::uint64_t Seq = 0;
+    if (FState == TDataSetState::dsInsert)
+        Seq = PendingMarker;
+    else if (FCurrent >= 0)
+        Seq = FSeq[FView[static_cast<std::size_t>(FCurrent)]];
+    if (Row == FAnnouncedRow && Seq == FAnnouncedSeq)
+        return;
+    const int Old = FAnnouncedRow;
+    FAnnouncedRow = Row;
+    FAnnouncedSeq = Seq;
+    NotifyAll([&](TDataSetObserver& O) { O.CurrentRowChanged(*this, Old, Row); });
+}
+
+void TMemoryDataSet::NotifyState(TDataSetState Old)
+{
+    if (Old != FState)
+        NotifyAll([&](TDataSetObserver& O) { O.StateChanged(*this); });
+}
+
+// ---------------------------------------------------------------- creation
+
+void TMemoryDataSet::CreateDataSet()
+{
+    if (FFieldDefs.Count() == 0)
+        throw EDatabaseError("No fields defined.  Cannot create dataset");
+
+    std::vector<std::unique_ptr<TField>> Fields;
+    std::size_t Offset = 0;
+    for (int I = 0; I < FFieldDefs.Count(); ++I) {
+        const TFieldDef& D = FFieldDefs[I];
+        if (D.Name.empty())
+            throw EDatabaseError("Field name missing");
+        if (FindIn(Fields, D.Name) != nullptr)
+            throw EDatabaseError("Duplicate field name '" + D.Name + "'");
+        std::unique_ptr<TField> F;
+        if (D.DataType == TFieldType::ftString) {
+            if (D.Size < 1 || D.Size > TStringField::MaxSize)
+                throw EDatabaseError("Invalid field size for field '" + D.Name + "'");
+            F = std::make_unique<TStringField>(*this, D.Name, D.Size, I, Offset);
+        } else {
+            F = std::make_unique<TFloatField>(*this, D.Name, I, Offset);
+        }
+        Offset += F->DataSize();
+        Fields.push_back(std::move(F));
+    }
+    std::vector<const TField*> IndexFields;
+    ResolveIndex(FIndexName, Fields, IndexFields);
+    const std::size_t MasterCount = SplitFieldList(FMasterFields).size();
+    if (MasterCount > IndexFields.size())
+        throw EDatabaseError("Master fields need an index of at least " + std::to_string(MasterCount) +
+                             " fields");
+
+    const TDataSetState OldState = FState;
+    NotifyAll([&](TDataSetObserver& O) { O.PresentationAboutToBeReset(*this); });
+    FFields = std::move(Fields);
+    FRecordSize = std::max<std::size_t>(Offset, 1);
+    FIndexFields = std::move(IndexFields);
+    FBlocks.clear();
+    FSeq.clear();
+    FFree.clear();
+    FOrder.clear();
+    FView.clear();
+    FNextSeq = 1;
+    FIndex = std::make_unique<std::set<std::uint32_t, TRowLess>>(TRowLess{this});
+    FBuffer.assign(FRecordSize, std::byte{0});
+    FEditSlot = UINT32_MAX;
+    FModified = false;
+    FState = TDataSetState::dsBrowse;
+    FCurrent = -1;
+    FEof = FBof = true;
+    RebuildPresentation();
+    NotifyAll([&](TDataSetObserver& O) { O.PresentationReset(*this); });
+    NotifyState(OldState);
+    NotifyCurrent();
+}
+
+void TMemoryDataSet::ResolveIndex(const std::string& IndexName,
+                                  const std::vector<std::unique_ptr<TField>>& Fields,
+                                  std::vector<const TField*>& Out) const
+{
+    Out.clear();
+    if (IndexName.empty())
+        return;
+    const TIndexDef* Def = FIndexDefs.Find(IndexName);
+    if (Def == nullptr)
+        throw EDatabaseError("Index '" + IndexName + "' not found");
+    for (const std::string& N : SplitFieldList(Def->Fields)) {
+        const TField* F = FindIn(Fields, N);
+        if (F == nullptr)
+            FieldNotFound(N);
+        Out.push_back(F);
+    }
+}
+
+// ---------------------------------------------------------------- fields
+
+TField& TMemoryDataSet::Fields(int Index) const
+{
+    if (Index < 0 || Index >= FieldCount())
+        throw EDatabaseError("List index out of bounds (" + std::to_string(Index) + ")");
+    return *FFields[static_cast<std::size_t>(Index)];
+}
+
+TField* TMemoryDataSet::FindField(const std::string& Name) const
+{
+    return FindIn(FFields, Name);
+}
+
+TField& TMemoryDataSet::FieldByName(const std::string& Name) const
+{
+    TField* F = FindField(Name);
+    if (F == nullptr)
+        FieldNotFound(Name);
+    return *F;
+}
+
+const std::byte* TMemoryDataSet::CurrentRecord() const
+{
+    if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit)
+        return FBuffer.data();
+    if (FCurrent >= 0)
+        return Rec(FView[static_cast<std::size_t>(FCurrent)]);
+    return nullptr;
+}
+
+std::byte* TMemoryDataSet::EditRecord()
+{
+    if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
+        throw EDatabaseError("Dataset not in edit or insert mode");
+    return FBuffer.data();
+}
+
+void TMemoryDataSet::FieldChanged(const TField&)
+{
+    FModified = true;
+    const int Row = CurrentRow();
+    NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, Row); });
+}
+
+// ---------------------------------------------------------------- storage
+
+std::byte* TMemoryDataSet::Rec(std::uint32_t Slot) const
+{
+    return FBlocks[Slot / BlockRows].get() + static_cast<std::size_t>(Slot % BlockRows) * FRecordSize;
+}
+
+std::uint32_t TMemoryDataSet::AllocSlot()
+{
+    if (!FFree.empty()) {
+        const std::uint32_t S = FFree.back();
+        FFree.pop_back();
+        return S;
+    }
+    if (FSeq.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+        throw EDatabaseError("Too many rows");
+    const auto S = static_cast<std::uint32_t>(FSeq.size());
+    if (S % BlockRows == 0)
+        FBlocks.push_back(std::make_unique<std::byte[]>(BlockRows * FRecordSize));
+    FSeq.push_back(0);
+    return S;
+}
+
+void TMemoryDataSet::FreeSlot(std::uint32_t Slot)
+{
+    FSeq[Slot] = 0;
+    FFree.push_back(Slot);
+}
+
+// ---------------------------------------------------------------- presentation
+
+bool TMemoryDataSet::MasterLinkActive() const
+{
+    return Active() && FMasterSource != nullptr && FMasterSource->DataSet() != nullptr &&
+           !FMasterNames.empty();
+}
+
+bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
+{
+    const TMemoryDataSet* Master = FMasterSource->DataSet();
+    if (!Master->Active())
+        return false;
+    const std::byte* R = Master->CurrentRecord();
+    if (R == nullptr)
+        return false;
+    Key.assign(FRecordSize, std::byte{0});
+    try {
+        for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
+            const TField* MF = Master->FindField(FMasterNames[I]);
+            if (MF == nullptr)
+                return false;
+            FIndexFields[I]->AssignIn(Key.data(), *MF, R);
+        }
+    } catch (const EDatabaseError&) {
+        return false; // a master value our key field cannot hold matches nothing
+    }
+    return true;
+}
+
+void TMemoryDataSet::RebuildPresentation()
+{
+    FView.clear();
+    if (MasterLinkActive()) {
+        FMasterHasRow = ReadMasterKey(FMasterKey);
+        if (!FMasterHasRow)
+            return;
+        const TRowLess::TProbe Probe{FMasterKey.data(), static_cast<int>(FMasterNames.size())};
+        const auto Range = FIndex->equal_range(Probe);
+        FView.assign(Range.first, Range.second);
+    } else if (!FIndexFields.empty()) {
+        FView.assign(FIndex->begin(), FIndex->end());
+    } else {
+        FView = FOrder;
+    }
+}
+
+void TMemoryDataSet::ResetPresentation()
+{
+    NotifyAll([&](TDataSetObserver& O) { O.PresentationAboutToBeReset(*this); });
+    RebuildPresentation();
+    FCurrent = FView.empty() ? -1 : 0;
+    FBof = true;
+    FEof = FView.empty();
+    // The current row is announced afresh after a reset.
+    FAnnouncedRow = -2;
+    NotifyAll([&](TDataSetObserver& O) { O.PresentationReset(*this); });
+    NotifyCurrent();
+}
+
+bool TMemoryDataSet::Presents(const std::byte* Record) const
+{
+    if (!MasterLinkActive())
+        return true;
+    if (!FMasterHasRow)
+        return false;
+    return CompareKeys(Record, FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0;
+}
+
+std::size_t TMemoryDataSet::ViewPosition(std::uint32_t Slot) const
+{
+    const auto It = std::lower_bound(FView.begin(), FView.end(), Slot,
+                                     [this](std::uint32_t A, std::uint32_t B) { return RowBefore(A, B); });
+    return static_cast<std::size_t>(It - FView.begin());
+}
+
+void TMemoryDataSet::InsertIntoView(std::uint32_t Slot, std::size_t Pos)
+{
+    const int Row = static_cast<int>(Pos);
+    NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeInserted(*this, Row); });
+    FView.insert(FView.begin() + static_cast<std::ptrdiff_t>(Pos), Slot);
+    if (FCurrent >= Row)
+        ++FCurrent;
+    NotifyAll([&](TDataSetObserver& O) { O.RowInserted(*this, Row); });
+}
+
+void TMemoryDataSet::RemoveFromView(std::size_t Pos)
+{
+    const int Row = static_cast<int>(Pos);
+    NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeRemoved(*this, Row); });
+    FView.erase(FView.begin() + static_cast<std::ptrdiff_t>(Pos));
+    if (FCurrent > Row)
+        --FCurrent;
+    if (FCurrent >= static_cast<int>(FView.size()))
+        FCurrent = static_cast<int>(FView.size()) - 1;
+    NotifyAll([&](TDataSetObserver& O) { O.RowRemoved(*this, Row); });
+}
+
+std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const
+{
+    const std::size_t Pos = ViewPosition(Slot);
+    if (Pos < FView.size() && FView[Pos] == Slot)
+        return Pos;
+    return std::string::npos;
+}
+
+void TMemoryDataSet::MasterChanged()
+{
+    if (!MasterLinkActive())
+        return;
+    std::vector<std::byte> Key;
+    const bool Has = ReadMasterKey(Key);
+    if (Has == FMasterHasRow &&
+        (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
+        return;
+    // Lines being appended or edited for the old header are settled first.
+    CheckBrowseMode();
+    ResetPresentation();
+}
+
+void TMemoryDataSet::DetachMaster()
+{
+    const bool WasLinked = MasterLinkActive();
+    if (FMasterSource != nullptr)
+        FMasterSource->RemoveObserver(FMasterObserver.get());
+    FMasterSource = nullptr;
+    if (WasLinked) {
+        CheckBrowseMode();
+        ResetPresentation();
+    }
+}
+
+// ---------------------------------------------------------------- editing
+
+void TMemoryDataSet::Append()
+{
+    CheckActive();
+    CheckBrowseMode();
+    const TDataSetState OldState = FState;
+    FBuffer.assign(FRecordSize, std::byte{0});
+    if (MasterLinkActive() && FMasterHasRow) {
+        for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
+            const TField* F = FIndexFields[I];
+            std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(), F->DataSize());
+        }
+    }
+    FModified = false;
+    const int Row = static_cast<int>(FView.size());
+    NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeInserted(*this, Row); });
+    FState = TDataSetState::dsInsert;
+    NotifyAll([&](TDataSetObserver& O) { O.RowInserted(*this, Row); });
+    NotifyState(OldState);
+    NotifyCurrent();
+}
+
+void TMemoryDataSet::Edit()
+{
+    CheckActive();
+    if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit)
+        return;
+    if (FCurrent < 0) {
+        Append();
+        return;
+    }
+    const TDataSetState OldState = FState;
+    FEditSlot = FView[static_cast<std::size_t>(FCurrent)];
+    FBuffer.assign(Rec(FEditSlot), Rec(FEditSlot) + FRecordSize);
+    FModified = false;
+    FState = TDataSetState::dsEdit;
+    NotifyState(OldState);
+}
+
+TRowId TMemoryDataSet::Post()
+{
+    CheckActive();
+    if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
+        throw EDatabaseError("Dataset not in edit or insert mode");
+    const TDataSetState OldState = FState;
+    TRowId Id;
+    if (FState == TDataSetState::dsInsert) {
+        FOrder.reserve(FOrder.size() + 1);
+        const std::uint32_t Slot = AllocSlot();
+        std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
+        FSeq[Slot] = FNextSeq++;
+        Id = TRowId{Slot, FSeq[Slot]};
+        const int PendingPos = static_cast<int>(FView.size());
+        const bool Shown = Presents(Rec(Slot));
+        const std::size_t Pos = ViewPosition(Slot);
+        FOrder.push_back(Slot);
+        try {
+            if (!FIndexFields.empty())
+                FIndex->insert(Slot);
+        } catch (...) {
+            FOrder.pop_back();
+            FreeSlot(Slot);
+            throw;
+        }
+        if (Shown && static_cast<int>(Pos) == PendingPos) {
+            // The stored row takes the pending row's place.
+            FView.push_back(Slot);
+            FState = TDataSetState::dsBrowse;
+            FCurrent = static_cast<int>(Pos);
+            NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, PendingPos); });
+        } else {
+            NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeRemoved(*this, PendingPos); });
+            FState = TDataSetState::dsBrowse;
+            NotifyAll([&](TDataSetObserver& O) { O.RowRemoved(*this, PendingPos); });
+            if (Shown) {
+                InsertIntoView(Slot, Pos);
+                FCurrent = static_cast<int>(Pos);
+            } else {
+                FCurrent = std::min(static_cast<int>(Pos), static_cast<int>(FView.size()) - 1);
+            }
+        }
+    } else {
+        const std::uint32_t Slot = FEditSlot;
+        Id = TRowId{Slot, FSeq[Slot]};
+        const std::size_t OldPos = static_cast<std::size_t>(FCurrent);
+        const bool KeySame =
+            CompareKeys(Rec(Slot), FBuffer.data(), static_cast<int>(FIndexFields.size())) == 0;
+        if (KeySame) {
+            std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
+            FState = TDataSetState::dsBrowse;
+            NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, static_cast<int>(OldPos)); });
+        } else {
+            RemoveFromView(OldPos);
+            FIndex->erase(Slot);
+            std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
+            FIndex->insert(Slot);
+            FState = TDataSetState::dsBrowse;
+            const std::size_t Pos = ViewPosition(Slot);
+            if (Presents(Rec(Slot))) {
+                InsertIntoView(Slot, Pos);
+                FCurrent = static_cast<int>(Pos);
+            } else {
+                FCurrent = std::min(static_cast<int>(Pos), static_cast<int>(FView.size()) - 1);
+            }
+        }
+        FEditSlot = UINT32_MAX;
+    }
+    FModified = false;
+    FBof = FEof = false;
+    NotifyState(OldState);
+    NotifyCurrent();
+    return Id;
+}
+
+void TMemoryDataSet::Cancel()
+{
+    if (FState == TDataSetState::dsInsert) {
+        const int Row = static_cast<int>(FView.size());
+        NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeRemoved(*this, Row); });
+        FState = TDataSetState::dsBrowse;
+        FModified = false;
+        NotifyAll([&](TDataSetObserver& O) { O.RowRemoved(*this, Row); });
+        NotifyState(TDataSetState::dsInsert);
+        NotifyCurrent();
+    } else if (FState == TDataSetState::dsEdit) {
+        FState = TDataSetState::dsBrowse;
+        FModified = false;
+        FEditSlot = UINT32_MAX;
+        const int Row = FCurrent;
+        NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, Row); });
+        NotifyState(TDataSetState::dsEdit);
+    }
+}
+
+void TMemoryDataSet::CheckBrowseMode()
+{
+    if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
+        return;
+    if (FModified)
+        Post();
+    else
+        Cancel();
+}
+
+void TMemoryDataSet::RemoveStored(std::uint32_t Slot)
+{
+    const std::size_t Pos = FindInView(Slot);
+    if (Pos != std::string::npos)
+        RemoveFromView(Pos);
+    if (!FIndexFields.empty())
+        FIndex->erase(Slot);
+    const auto It = std::lower_bound(FOrder.begin(), FOrder.end(), Slot,
+                                     [this](std::uint32_t A, std::uint32_t B) { return FSeq[A] < FSeq[B]; });
+    if (It != FOrder.end() && *It == Slot)
+        FOrder.erase(It);
+    FreeSlot(Slot);
+}
+
+void TMemoryDataSet::Delete()
+{
+    CheckActive();
+    if (FState == TDataSetState::dsInsert) {
+        Cancel();
+        return;
+    }
+    if (FState == TDataSetState::dsEdit)
+        Cancel();
+    if (FCurrent < 0)
+        throw EDatabaseError("Cannot perform this operation on an empty dataset");
+    RemoveStored(FView[static_cast<std::size_t>(FCurrent)]);
+    FEof = FView.empty();
+    NotifyCurrent();
+}
+
+bool TMemoryDataSet::DeleteRow(TRowId Id)
+{
+    if (!Active() || Id.IsNull() || Id.Slot >= FSeq.size() || FSeq[Id.Slot] != Id.Seq)
+        return false;
+    if (FState == TDataSetState::dsEdit && FEditSlot == Id.Slot)
+        return false;
+    RemoveStored(Id.Slot);
+    NotifyCurrent();
+    return true;
+}
+
+// ---------------------------------------------------------------- navigation
+
+void TMemoryDataSet::First()
+{
+    CheckActive();
+    CheckBrowseMode();
+    FCurrent = FView.empty() ? -1 : 0;
+    FBof = true;
+    FEof = FView.empty();
+    NotifyCurrent();
+}
+
+void TMemoryDataSet::Last()
+{
+    CheckActive();
+    CheckBrowseMode();
+    FCurrent = static_cast<int>(FView.size()) - 1;
+    FEof = true;
+    FBof = FView.empty();
+    NotifyCurrent();
+}
+
+void TMemoryDataSet::Next()
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (FView.empty()) {
+        FEof = FBof = true;
+    } else if (FCurrent >= static_cast<int>(FView.size()) - 1) {
+        FEof = true;
+        FBof = false;
+    } else {
+        ++FCurrent;
+        FEof = FBof = false;
+    }
+    NotifyCurrent();
+}
+
+void TMemoryDataSet::Prior()
+{
+    CheckActive();
+    CheckBrowseMode();
+    if (FView.empty()) {
+        FEof = FBof = true;
+    } else if (FCurrent <= 0) {
+        FCurrent = 0;
+        FBof = true;
+        FEof = false;
+    } else {
+        --FCurrent;
+        FEof = FBof = false;
+    }
+    NotifyCurrent();
+}
+
+int TMemoryDataSet::RecNo() const
+{
+    if (FState == TDataSetState::dsInsert || FCurrent < 0)
+        return -1;
+    return FCurrent + 1;
+}
+
+void TMemoryDataSet::SetRecNo(int Value)
+{
+    CheckActive();
+    MoveToRow(Value - 1);
+}
+
+void TMemoryDataSet::MoveToRow(int Row)
+{
+    CheckActive();
+    if (Row < 0 || Row >= static_cast<int>(FView.size()))
+        return;
+    // Settling a pending row may shift rows: go to the row that was asked for,
+    // wherever it then stands.
+    const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
+    const std::uint64_t Seq = FSeq[Slot];
+    CheckBrowseMode();
+    if (FSeq[Slot] != Seq)
+        return;
+    const std::size_t Pos = FindInView(Slot);
+    if (Pos == std::string::npos)
+        return;
+    FCurrent = static_cast<int>(Pos);
+    FBof = FEof = false;
+    NotifyCurrent();
+}
+
+int TMemoryDataSet::RowCount() const
+{
+    return static_cast<int>(FView.size()) + (FState == TDataSetState::dsInsert ? 1 : 0);
+}
+
+int TMemoryDataSet::PendingRow() const
+{
+    return FState == TDataSetState::dsInsert ? static_cast<int>(FView.size()) : -1;
+}
+
+int TMemoryDataSet::CurrentRow() const
+{
+    if (FState == TDataSetState::dsInsert)
+        return static_cast<int>(FView.size());
+    return FCurrent;
+}
+
+const std::byte* TMemoryDataSet::RecordAt(int Row) const
+{
+    if (Row < 0)
+        return nullptr;
+    if (Row == PendingRow())
+        return FBuffer.data();
+    if (Row >= static_cast<int>(FView.size()))
+        return nullptr;
+    const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
+    if (FState == TDataSetState::dsEdit && Slot == FEditSlot)
+        return FBuffer.data();
+    return Rec(Slot);
+}
+
+std::string TMemoryDataSet::DisplayTextAt(int Row, int Field) const
+{
+    const std::byte* R = RecordAt(Row);
+    if (R == nullptr || Field < 0 || Field >= FieldCount())
+        return {};
+    return FFields[static_cast<std::size_t>(Field)]->DisplayTextIn(R);
+}
+
+bool TMemoryDataSet::IsNullAt(int Row, int Field) const
+{
+    const std::byte* R = RecordAt(Row);
+    if (R == nullptr || Field < 0 || Field >= FieldCount())
+        return true;
+    return FFields[static_cast<std::size_t>(Field)]->IsNullIn(R);
+}
+
+int TMemoryDataSet::RecNoAt(int Row) const
+{
+    if (Row < 0 || Row >= static_cast<int>(FView.size()))
+        return -1;
+    return Row + 1;
+}
+
+TRowId TMemoryDataSet::RowIdAt(int Row) const
+{
+    if (Row < 0 || Row >= static_cast<int>(FView.size()))
+        return {};
+    const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
+    return TRowId{Slot, FSeq[Slot]};
+}
+
+TRowId TMemoryDataSet::CurrentRowId() const
+{
+    if (FState == TDataSetState::dsInsert)
+        return {};
+    return RowIdAt(FCurrent);
+}
+
+// ---------------------------------------------------------------- index and link
+
+void TMemoryDataSet::SetIndexName(const std::string& Name)
+{
+    if (SameTextNoCase(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
+        FIndexName = Name;
+        return;
+    }
+    if (!Active()) {
+        if (!Name.empty() && FIndexDefs.Find(Name) == nullptr)
+            throw EDatabaseError("Index '" + Name + "' not found");
+        FIndexName = Name;
+        return;
+    }
+    std::vector<const TField*> IndexFields;
+    ResolveIndex(Name, FFields, IndexFields);
+    if (FMasterNames.size() > IndexFields.size())
+        throw EDatabaseError("Master fields need an index of at least " +
+                             std::to_string(FMasterNames.size()) + " fields");
+    CheckBrowseMode();
+    FIndexName = Name;
+    FIndexFields = std::move(IndexFields);
+    FIndex = std::make_unique<std::set<std::uint32_t, TRowLess>>(TRowLess{this});
+    if (!FIndexFields.empty())
+        FIndex->insert(FOrder.begin(), FOrder.end());
+    ResetPresentation();
+}
+
+void TMemoryDataSet::SetMasterSource(TDataSource* Source)
+{
+    if (Source == FMasterSource)
+        return;
+    const bool WasLinked = MasterLinkActive();
+    if (FMasterSource != nullptr)
+        FMasterSource->RemoveObserver(FMasterObserver.get());
+    FMasterSource = Source;
+    if (FMasterSource != nullptr)
+        FMasterSource->AddObserver(FMasterObserver.get());
+    if (WasLinked || MasterLinkActive()) {
+        CheckBrowseMode();
+        ResetPresentation();
+    }
+}
+
+void TMemoryDataSet::SetMasterFields(const std::string& Fields)
+{
+    if (Fields == FMasterFields)
+        return;
+    std::vector<std::string> Names = SplitFieldList(Fields);
+    if (Active()) {
+        if (Names.size() > FIndexFields.size())
+            throw EDatabaseError("Master fields need an index of at least " +
+                                 std::to_string(Names.size()) + " fields");
+        const TMemoryDataSet* Master = FMasterSource != nullptr ? FMasterSource->DataSet() : nullptr;
+        if (Master != nullptr && Master->Active())
+            for (const std::string& N : Names)
+                if (Master->FindField(N) == nullptr)
+                    FieldNotFound(N);
+    }
+    const bool WasLinked = MasterLinkActive();
+    if (Active())
+        CheckBrowseMode();
+    FMasterFields = Fields;
+    FMasterNames = std::move(Names);
+    if (Active() && (WasLinked || MasterLinkActive()))
+        ResetPresentation();
+}
+
+} // namespace kds

@@ -1,0 +1,346 @@
+#include "XmlDocument.h"
+
+#include <cstring>
+#include <fstream>
+#include <ostream>
+
+#include "XmlDocumentData.h"
+#include "XmlErrors.h"
+
+namespace kds {
+
+namespace {
+
+// Comments, processing instructions, CDATA and the declaration are kept; the
+// default set drops white space that stands alone between elements. No option
+// of pugixml reads anything outside the text: entity references other than the
+// predefined and character ones stay as they are written, and a DOCTYPE is
+// skipped over without being read (parse_doctype is off).
+constexpr unsigned ParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_pi | pugi::parse_comments;
+
+// Code of a load that failed before parsing, or of a document with a second
+// root element (pugixml takes a fragment of several for a document).
+constexpr int ErrorFileNotFound = pugi::status_file_not_found;
+constexpr int ErrorIo = pugi::status_io_error;
+constexpr int ErrorTooLarge = 100;
+constexpr int ErrorSecondRoot = 101;
+
+// 1-based line and character position of byte Offset in Text. A line break is
+// a line feed, a carriage return, or both in that order; UTF-8 continuation
+// bytes do not count as characters.
+void LineAndPosition(const char* Text, std::size_t Size, std::size_t Offset, int& Line, int& Pos)
+{
+    if (Offset > Size)
+        Offset = Size;
+    Line = 1;
+    Pos = 1;
+    for (std::size_t I = 0; I < Offset; ++I) {
+        const unsigned char C = static_cast<unsigned char>(Text[I]);
+        if (C == '\n' || C == '\r') {
+            if (C == '\r' && I + 1 < Offset && Text[I + 1] == '\n')
+                ++I;
+            ++Line;
+            Pos = 1;
+        } else if ((C & 0xC0) != 0x80)
+            ++Pos;
+    }
+}
+
+class TStreamWriter : public pugi::xml_writer {
+public:
+    explicit TStreamWriter(std::ostream& Stream) : FStream(Stream) {}
+    void write(const void* Data, size_t Size) override
+    {
+        FStream.write(static_cast<const char*>(Data), static_cast<std::streamsize>(Size));
+    }
+
+private:
+    std::ostream& FStream;
+};
+
+std::string Lower(std::string Text)
+{
+    for (char& C : Text)
+        if (C >= 'A' && C <= 'Z')
+            C = static_cast<char>(C - 'A' + 'a');
+    return Text;
+}
+
+pugi::xml_node Declaration(const pugi::xml_document& Doc)
+{
+    for (pugi::xml_node C = Doc.first_child(); C; C = C.next_sibling()) {
+        if (C.type() == pugi::node_declaration)
+            return C;
+        if (C.type() == pugi::node_element)
+            break;
+    }
+    return pugi::xml_node();
+}
+
+} // namespace
+
+TXmlDocument TXmlDocument::Create()
+{
+    return TXmlDocument(std::make_shared<xmldetail::TDocumentData>());
+}
+
+void TXmlDocument::Require() const
+{
+    if (!FData)
+        throw EXmlDomError("No XML document");
+}
+
+bool TXmlDocument::Validate() const
+{
+    return FData && FData->FValidate;
+}
+
+void TXmlDocument::SetValidate(bool Value)
+{
+    Require();
+    FData->FValidate = Value;
+}
+
+bool TXmlDocument::LoadFromText(const std::string& Text)
+{
+    Require();
+    xmldetail::TDocumentData& D = *FData;
+    D.Reset();
+    const pugi::xml_parse_result Result =
+        D.Doc.load_buffer(Text.data(), Text.size(), ParseOptions, pugi::encoding_auto);
+    TXmlParseError& E = D.FError;
+    if (Result) {
+        // pugixml takes several top-level elements for a document; a document
+        // has exactly one.
+        pugi::xml_node Root = D.Doc.document_element();
+        pugi::xml_node Second = Root.next_sibling();
+        while (Second && Second.type() != pugi::node_element)
+            Second = Second.next_sibling();
+        if (!Second)
+            return true;
+        E.ErrorCode = ErrorSecondRoot;
+        E.Reason = "Only one top level element is allowed in a document";
+        E.FilePos = static_cast<std::size_t>(Second.offset_debug() < 0 ? 0 : Second.offset_debug());
+        // offset_debug points at the name; the element starts one byte before.
+        if (E.FilePos > 0)
+            --E.FilePos;
+    } else {
+        E.ErrorCode = static_cast<int>(Result.status);
+        E.Reason = Result.description();
+        E.FilePos = static_cast<std::size_t>(Result.offset < 0 ? 0 : Result.offset);
+    }
+    LineAndPosition(Text.data(), Text.size(), E.FilePos, E.Line, E.LinePos);
+    D.Doc.reset();
+    return false;
+}
+
+bool TXmlDocument::LoadFromFile(const std::string& FileName)
+{
+    Require();
+    FData->Reset();
+    TXmlParseError& E = FData->FError;
+    // The file is read here, bounded, so that a huge or endless file is
+    // refused before it is held in memory.
+    std::ifstream In(FileName, std::ios::binary);
+    if (!In) {
+        E.ErrorCode = ErrorFileNotFound;
+        E.Reason = "The file \"" + FileName + "\" cannot be opened";
+        return false;
+    }
+    std::string Text;
+    char Buffer[65536];
+    while (In) {
+        In.read(Buffer, sizeof Buffer);
+        const std::streamsize Got = In.gcount();
+        if (Got <= 0)
+            break;
+        if (Text.size() + static_cast<std::size_t>(Got) > MaxFileSize) {
+            E.ErrorCode = ErrorTooLarge;
+            E.Reason = "The file \"" + FileName + "\" is larger than " + std::to_string(MaxFileSize) +
+                       " bytes (64 MiB)";
+            return false;
+        }
+        Text.append(Buffer, static_cast<std::size_t>(Got));
+    }
+    if (In.bad()) {
+        E.ErrorCode = ErrorIo;
+        E.Reason = "The file \"" + FileName + "\" cannot be read";
+        return false;
+    }
+    return LoadFromText(Text);
+}
+
+const TXmlParseError& TXmlDocument::ParseError() const
+{
+    static const TXmlParseError None;
+    return FData ? FData->FError : None;
+}
+
+void TXmlDocument::RaiseParseError() const
+{
+    const TXmlParseError& E = ParseError();
+    if (E.ErrorCode == 0)
+        return;
+    std::string Message = "XML Parse Error:\n\r";
+    Message += "Reason: " + E.Reason + "\n\r";
+    if (E.Line > 0)
+        Message += "Error on line " + std::to_string(E.Line) + ", position " + std::to_string(E.LinePos);
+    throw EXmlDomError(Message);
+}
+
+TXmlNode TXmlDocument::DocumentNode() const
+{
+    if (!FData)
+        return TXmlNode();
+    return TXmlNode(FData, FData->Doc);
+}
+
+TXmlNode TXmlDocument::DocumentElement() const
+{
+    if (!FData)
+        return TXmlNode();
+    for (pugi::xml_node C = FData->Doc.first_child(); C; C = C.next_sibling())
+        if (C.type() == pugi::node_element && !FData->IsHold(C))
+            return TXmlNode(FData, C);
+    return TXmlNode();
+}
+
+TXmlNode TXmlDocument::CreateElement(const std::string& Name)
+{
+    Require();
+    if (!xmldetail::IsValidXmlName(Name))
+        throw EXmlDomError("\"" + Name + "\" is not a valid element name");
+    pugi::xml_node N = FData->Hold().append_child(pugi::node_element);
+    if (!N || !N.set_name(Name.c_str()))
+        throw EXmlDomError("Out of memory while creating an element");
+    return TXmlNode(FData, N);
+}
+
+namespace {
+
+pugi::xml_node MakeValueNode(pugi::xml_node Hold, pugi::xml_node_type Type, const std::string& Data)
+{
+    pugi::xml_node N = Hold.append_child(Type);
+    if (!N || !N.set_value(Data.c_str()))
+        throw EXmlDomError("Out of memory while creating a node");
+    return N;
+}
+
+} // namespace
+
+TXmlNode TXmlDocument::CreateTextNode(const std::string& Data)
+{
+    Require();
+    return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_pcdata, Data));
+}
+
+TXmlNode TXmlDocument::CreateCDataSection(const std::string& Data)
+{
+    Require();
+    return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_cdata, Data));
+}
+
+TXmlNode TXmlDocument::CreateComment(const std::string& Data)
+{
+    Require();
+    return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_comment, Data));
+}
+
+TXmlNode TXmlDocument::CreateProcessingInstruction(const std::string& Target, const std::string& Data)
+{
+    Require();
+    if (!xmldetail::IsValidXmlName(Target) || Lower(Target) == "xml")
+        throw EXmlDomError("\"" + Target + "\" is not a valid processing instruction target");
+    pugi::xml_node N = MakeValueNode(FData->Hold(), pugi::node_pi, Data);
+    if (!N.set_name(Target.c_str()))
+        throw EXmlDomError("Out of memory while creating a node");
+    return TXmlNode(FData, N);
+}
+
+TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node)
+{
+    Require();
+    const int Type = Node.NodeType();
+    if (Type == 0 || Type == TXmlNodeType::Attribute || Type == TXmlNodeType::Document ||
+        Node.FNode.type() == pugi::node_declaration || Node.FNode.type() == pugi::node_doctype)
+        throw EXmlDomError("This node cannot be imported");
+    const pugi::xml_node Copy = FData->Hold().append_copy(Node.FNode);
+    if (!Copy)
+        throw EXmlDomError("The node cannot be imported");
+    return TXmlNode(FData, Copy);
+}
+
+std::string TXmlDocument::DeclaredEncoding() const
+{
+    if (!FData)
+        return {};
+    return Declaration(FData->Doc).attribute("encoding").value();
+}
+
+void TXmlDocument::SetDeclaredEncoding(const std::string& Value)
+{
+    Require();
+    if (DeclaredEncoding().empty() && Value.empty())
+        return;
+    pugi::xml_node Decl = Declaration(FData->Doc);
+    if (!Decl)
+        return;
+    pugi::xml_attribute Attr = Decl.attribute("encoding");
+    if (Value.empty()) {
+        Decl.remove_attribute(Attr);
+        return;
+    }
+    if (!Attr) {
+        // The encoding belongs after the version and before "standalone".
+        const pugi::xml_attribute Version = Decl.attribute("version");
+        Attr = Version ? Decl.insert_attribute_after("encoding", Version) : Decl.prepend_attribute("encoding");
+    }
+    if (!Attr || !Attr.set_value(Value.c_str()))
+        throw EXmlDomError("Out of memory while setting the encoding");
+}
+
+void TXmlDocument::Save(std::ostream& Stream) const
+{
+    Require();
+    // Written in the encoding the declaration names where pugixml can, so that
+    // the file reads back as it was; any other name is written as UTF-8, which
+    // keeps bytes that were read as they were.
+    const std::string Declared = Lower(DeclaredEncoding());
+    pugi::xml_encoding Encoding = pugi::encoding_utf8;
+    const char* Bom = "";
+    std::size_t BomSize = 0;
+    if (Declared == "iso-8859-1" || Declared == "latin1" || Declared == "iso_8859-1")
+        Encoding = pugi::encoding_latin1;
+    else if (Declared == "utf-16" || Declared == "utf16" || Declared == "utf-16le") {
+        Encoding = pugi::encoding_utf16_le;
+        Bom = "\xFF\xFE";
+        BomSize = 2;
+    } else if (Declared == "utf-32" || Declared == "utf32" || Declared == "utf-32le") {
+        Encoding = pugi::encoding_utf32_le;
+        Bom = "\xFF\xFE\0\0";
+        BomSize = 4;
+    }
+    Stream.write(Bom, static_cast<std::streamsize>(BomSize));
+    TStreamWriter Writer(Stream);
+    for (pugi::xml_node C = FData->Doc.first_child(); C; C = C.next_sibling())
+        if (!FData->IsHold(C))
+            C.print(Writer, "", pugi::format_raw, Encoding);
+    Stream.flush();
+    if (!Stream)
+        throw EXmlDomError("The XML document could not be written");
+}
+
+void TXmlDocument::Save(const std::string& FileName) const
+{
+    Require();
+    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
+    if (!Out)
+        throw EXmlDomError("The file \"" + FileName + "\" cannot be created");
+    Save(Out);
+    Out.close();
+    if (!Out)
+        throw EXmlDomError("The file \"" + FileName + "\" could not be written");
+}
+
+} // namespace kds

@@ -1,0 +1,49 @@
+#pragma once
+
+// Internal to kds_xml: what a document handle and its node handles share.
+
+#include <string>
+
+#include <pugixml.hpp>
+
+#include "XmlDocument.h"
+
+namespace kds::xmldetail {
+
+// One document and its hidden holding element. pugixml frees a node when it
+// is removed from the tree, which would leave every handle to it dangling, and
+// it cannot hold a node outside the tree. So nodes removed from the tree, and
+// nodes created and not yet appended, are moved under FHold, an unnamed
+// element that the node handles never show: it is skipped among the document
+// node's children, its children have no parent and no siblings, and it is
+// never serialised. They are freed with the document.
+struct TDocumentData {
+    pugi::xml_document Doc;
+    pugi::xml_node FHold; // null until first needed
+    bool FValidate = true;
+    TXmlParseError FError;
+
+    pugi::xml_node Hold()
+    {
+        if (!FHold)
+            FHold = Doc.append_child(pugi::node_element);
+        return FHold;
+    }
+    bool IsHold(const pugi::xml_node& Node) const { return FHold && Node == FHold; }
+    void Reset()
+    {
+        Doc.reset();
+        FHold = pugi::xml_node();
+        FError = TXmlParseError();
+    }
+};
+
+// Whether Name is a valid XML name: a letter, "_", ":" or any non-ASCII
+// character first, then those or digits, "-" and ".". Non-ASCII characters
+// are all taken as name characters.
+bool IsValidXmlName(const std::string& Name);
+
+// Appends the markup of Node, without added white space, to Out.
+void AppendMarkup(std::string& Out, const pugi::xml_node& Node);
+
+} // namespace kds::xmldetail

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <ostream>
+
+#include "XmlNode.h"
+
+namespace kds {
+
+// Readable node handles in test failures: the kind, name and markup.
+inline void PrintTo(const TXmlNode& Node, std::ostream* Os)
+{
+    if (Node.IsNull())
+        *Os << "(null node)";
+    else
+        *Os << "(kind " << Node.NodeType() << " " << Node.NodeName() << ") " << Node.Markup();
+}
+
+} // namespace kds
