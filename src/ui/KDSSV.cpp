@@ -16,7 +16,7 @@
 #include "OperatorDialogs.h"
 #include "POSDBGrid.h"
 #include "ProgramDir.h"
-// ORDER BOOK INCLUDES
+#include "OrderBook.h"
 
 namespace kds {
 
@@ -52,7 +52,7 @@ void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font)
 TForm1::TForm1(QWidget* Parent) : TForm1(ProgramDirectory(), Parent) {}
 
 TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
-    : QWidget(Parent), FProgramDir(std::move(ProgramDir))
+    : QWidget(Parent), FProgramDir(std::move(ProgramDir)), FOrderBook(std::make_unique<TOrderBook>())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -111,6 +111,8 @@ TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
     ConfigureGrid(*gridTB, Font);
     CategoryPanel1->SetContent(gridTA);
     CategoryPanel2->SetContent(gridTB);
+    gridTA->SetDataSource(&FOrderBook->TAs());
+    gridTB->SetDataSource(&FOrderBook->TBs());
 
     resize(DesignedClientWidth, DesignedClientHeight);
     move(DesignedLeft, DesignedTop);
@@ -138,7 +140,7 @@ template <typename F> void TForm1::RunCommand(F&& Handler)
 
 void TForm1::FormCreate()
 {
-    // ORDER BOOK CREATE
+    FOrderBook->Create();
 }
 
 void TForm1::Action1Execute()

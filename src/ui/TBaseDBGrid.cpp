@@ -8,9 +8,11 @@
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <exception>
 
 #include "DataSetModel.h"
+#include "DataSourceLink.h"
 #include "OperatorDialogs.h"
 
 namespace kds {
@@ -106,9 +108,13 @@ TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent)
 
     connect(FModel, &TDataSetModel::CurrentRowMoved, this, &TBaseDBGrid::FollowDataSetRow);
     connect(FModel, &TDataSetModel::FieldsChanged, this, [this] {
+        // Wide enough for the field's display width and for its title.
         const int Avg = fontMetrics().averageCharWidth();
+        const QFontMetrics Title(FTitleFont.Font);
         for (int C = 0; C < FModel->columnCount(); ++C)
-            setColumnWidth(C, FModel->DisplayWidth(C) * Avg + 6);
+            setColumnWidth(C, std::max(FModel->DisplayWidth(C) * Avg,
+                                       Title.horizontalAdvance(QString::fromStdString(FModel->FieldName(C)))) +
+                                  8);
     });
     // Shown once the view has finished handing the edit over, not from
     // inside it.
@@ -118,6 +124,12 @@ TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent)
 }
 
 TBaseDBGrid::~TBaseDBGrid() = default;
+
+void TBaseDBGrid::SetDataSource(TDataSource* Source)
+{
+    FDataSource = Source;
+    FModel->SetDataSet(Source ? std::make_unique<TDataSourceLink>(*Source) : nullptr);
+}
 
 
 void TBaseDBGrid::RepaintGrid()

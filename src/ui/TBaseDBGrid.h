@@ -12,6 +12,7 @@
 namespace kds {
 
 class TDataSetModel;
+class TDataSource;
 
 // The draw state of a painted cell: the current cell is selected; it is
 // focused as well while the grid has the keyboard focus; titles and the
@@ -74,6 +75,10 @@ public:
     explicit TBaseDBGrid(QWidget* Parent = nullptr);
     ~TBaseDBGrid() override;
 
+    // Shows the dataset behind Source (nullptr: nothing). The grid does not
+    // own the source, which must outlive the grid or be detached first.
+    void SetDataSource(TDataSource* Source);
+    TDataSource* DataSource() const { return FDataSource; }
     TDataSetModel* DataModel() const { return FModel; }
 
     // The grid's own colour and font colour, and the colour of fixed cells.
@@ -126,6 +131,7 @@ private:
     void FollowDataSetRow(int Row);
 
     TDataSetModel* FModel; // owned by Qt parenting
+    TDataSource* FDataSource = nullptr;
     TColor FColor = clWindow;
     TColor FFontColor = clWindowText;
     TColor FFixedColor = clBtnFace;
