@@ -127,7 +127,7 @@ TForm1::~TForm1()
     CategoryPanelGroup1 = nullptr;
 }
 
-template <typename F> void TForm1::RunCommand(F&& Handler)
+void TForm1::RunCommand(const std::function<void()>& Handler)
 {
     try {
         Handler();

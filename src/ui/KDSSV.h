@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -63,13 +64,14 @@ public:
     TOrderBook& OrderBook() { return *FOrderBook; }
     const std::filesystem::path& ProgramDir() const { return FProgramDir; }
 
+    // Runs a command's handler; an error that escapes it is shown to the
+    // operator in a message box and the event loop goes on.
+    void RunCommand(const std::function<void()>& Handler);
+
 protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
-    // Runs a command's handler; an error that escapes it is shown to the
-    // operator and the event loop goes on.
-    template <typename F> void RunCommand(F&& Handler);
     void MendPosition();
 
     std::filesystem::path FProgramDir;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "CategoryButtons.h"
@@ -193,6 +194,16 @@ TEST_F(TForm1Test, Action3DoesNothingHoweverOftenItIsInvoked)
     EXPECT_EQ(Form->gridTB->model()->rowCount(), 0);
     EXPECT_TRUE(fs::exists(Dir.Path() / "KDS" / "Before" / "one.xml"));
     EXPECT_TRUE(Dialogs.Errors.isEmpty());
+}
+
+TEST_F(TForm1Test, ShowsAnErrorThatEscapesACommandAndGoesOn)
+{
+    Form->RunCommand([] { throw std::runtime_error("Dataset not in edit or insert mode"); });
+    EXPECT_EQ(Dialogs.Errors, QStringList{"Dataset not in edit or insert mode"});
+    bool Ran = false;
+    Form->RunCommand([&] { Ran = true; });
+    EXPECT_TRUE(Ran);
+    EXPECT_EQ(Dialogs.Errors.size(), 1);
 }
 
 TEST_F(TForm1Test, TheCommandStripButtonsTriggerTheirActions)
