@@ -461,7 +461,9 @@ void TMemoryDataSet::MasterChanged()
 
 void TMemoryDataSet::DetachMaster()
 {
-    const bool WasLinked = MasterLinkActive();
+    // The source may already have let go of its dataset: reset whenever a
+    // link could have been in force.
+    const bool WasLinked = Active() && !FMasterNames.empty();
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = nullptr;

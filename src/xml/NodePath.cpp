@@ -13,19 +13,16 @@ namespace {
 // after the first ":". Exact comparison, case included.
 bool NameMatches(const TXmlNode& Node, const std::string& Name)
 {
-    const std::string_view Full = Node.NameView();
-    if (Full == Name)
-        return true;
-    const auto Colon = Full.find(':');
-    return Colon != std::string_view::npos && Full.substr(Colon + 1) == Name;
+    return Node.HasName(Name);
 }
 
-std::string_view WithoutPrefix(std::string_view Name)
+// A path of one step that is a name only: no "\\", "[", "@", and not "..".
+bool IsPlainName(const std::string& Path)
 {
-    const auto Colon = Name.find(':');
-    if (Colon != std::string_view::npos)
-        Name.remove_prefix(Colon + 1);
-    return Name;
+    for (const char C : Path)
+        if (C == '\\' || C == '[' || C == '@')
+            return false;
+    return Path != "..";
 }
 
 void CheckStepCount(const std::vector<std::string>& Steps)
@@ -38,7 +35,7 @@ void CheckStepCount(const std::vector<std::string>& Steps)
 // when it equals the start node's name without prefix, as written.
 std::size_t FirstStep(const TXmlNode& Start, const std::vector<std::string>& Steps)
 {
-    return WithoutPrefix(Start.NameView()) == Steps[0] ? 1 : 0;
+    return Start.HasLocalName(Steps[0]) ? 1 : 0;
 }
 
 // State of one selecting walk. Each step is taken apart when the walk first
@@ -88,7 +85,7 @@ struct TMatchWalk {
         if (!Step.Name.empty() && !Node.IsNull()) {
             if (Step.HasIndex) {
                 int Count = 0;
-                for (TXmlNode C = Node.FirstChild(); C; C = C.NextSibling()) {
+                for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling()) {
                     if (!NameMatches(C, Step.Name))
                         continue;
                     if (Step.AnyIndex || Count == Step.Index) {
@@ -100,7 +97,7 @@ struct TMatchWalk {
             } else if (Step.Name == "..") {
                 Result = Try(Node.ParentNode(), K + 1);
             } else {
-                for (TXmlNode C = Node.FirstChild(); C; C = C.NextSibling()) {
+                for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling()) {
                     if (!NameMatches(C, Step.Name))
                         continue;
                     Result = Try(C, K + 1);
@@ -176,6 +173,17 @@ TXmlNode FindPathNode(const TXmlNode& Start, const std::string& Path)
 {
     if (Path.empty() || Start.IsNull())
         return Start;
+    // The common case, one plain name such as "header": the start node itself
+    // or its first child of that name. Same result as the general walk below,
+    // without taking the path apart.
+    if (IsPlainName(Path)) {
+        if (Start.HasLocalName(Path))
+            return Start;
+        for (TXmlNode C = Start.FirstChild(); C; C.ToNextSibling())
+            if (NameMatches(C, Path))
+                return C;
+        return TXmlNode();
+    }
     const std::vector<std::string> Steps = PathSteps(Path);
     // A path of backslashes only has no step: like the empty path, it selects
     // the start node (rather than failing on a missing first step).
@@ -192,7 +200,7 @@ TXmlNode EnsureChildStep(const TXmlNode& Parent, const std::string& Step)
     if (S.Name.empty() || Parent.IsNull())
         return Parent;
     int Count = 0;
-    for (TXmlNode C = Parent.FirstChild(); C; C = C.NextSibling()) {
+    for (TXmlNode C = Parent.FirstChild(); C; C.ToNextSibling()) {
         if (!NameMatches(C, S.Name))
             continue;
         if (S.AnyIndex || Count == S.Index)

@@ -1,9 +1,9 @@
 #include "TKivoXmlParse.h"
 
-#include <filesystem>
 #include <ostream>
 
 #include "NodePath.h"
+#include "XmlDocumentData.h"
 
 namespace kds {
 
@@ -24,7 +24,7 @@ std::string TrimControl(const std::string& Text)
 
 std::string ReadChildOfType(const TXmlNode& Node, int Kind)
 {
-    for (TXmlNode C = Node.FirstChild(); C; C = C.NextSibling())
+    for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling())
         if (C.NodeType() == Kind)
             return TrimControl(C.NodeValue());
     return {};
@@ -34,7 +34,7 @@ void WriteChildOfType(const TXmlNode& Node, int Kind, const std::string& Text)
 {
     if (Node.IsNull())
         return;
-    for (TXmlNode C = Node.FirstChild(); C; C = C.NextSibling())
+    for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling())
         if (C.NodeType() == Kind) {
             C.SetNodeValue(Text);
             return;
@@ -133,10 +133,13 @@ std::unique_ptr<TKivoXmlParse> TKivoXmlParse::FromDocument(const TXmlDocument& D
 
 std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromFile(const std::string& FileName)
 {
-    std::error_code Ec;
-    if (!std::filesystem::is_regular_file(FileName, Ec))
+    // One open of the file tells whether it exists, and reads it.
+    TXmlDocument Doc = TXmlDocument::Create();
+    Doc.SetValidate(false);
+    if (!Doc.LoadFromFile(FileName) && Doc.ParseError().ErrorCode == TXmlDocument::ErrorNoSuchFile)
         return std::make_unique<TKivoXmlParse>();
-    return FromDocument(ReadDocumentFile(FileName));
+    Doc.RaiseParseError();
+    return FromDocument(Doc);
 }
 
 std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromString(const std::string& DOC)
@@ -148,6 +151,10 @@ std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromString(const std::strin
 
 std::unique_ptr<TKivoXmlParse> TKivoXmlParse::CreateDocument(const std::string& RootName)
 {
+    // The name is checked first: pasted into the text as it is, "a b='1'"
+    // would make an element a with an attribute, and "a/><b" two roots.
+    if (!xmldetail::IsValidXmlName(RootName))
+        throw EXmlDomError("\"" + RootName + "\" is not a valid element name");
     return LoadXMLFromString("<?xml version=\"1.0\"?><" + RootName + " />");
 }
 
@@ -230,7 +237,7 @@ bool TKivoXmlParse::GetNodeList(std::vector<std::string>& List) const
     List.clear();
     if (FNode.IsNull() || !FNode.HasChildNodes())
         return false;
-    for (TXmlNode C = FNode.FirstChild(); C; C = C.NextSibling())
+    for (TXmlNode C = FNode.FirstChild(); C; C.ToNextSibling())
         List.push_back(C.NodeName());
     return true;
 }

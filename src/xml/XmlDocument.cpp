@@ -1,6 +1,10 @@
 #include "XmlDocument.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <fstream>
 #include <ostream>
 
@@ -21,7 +25,6 @@ constexpr unsigned ParseOptions =
 
 // Code of a load that failed before parsing, or of a document with a second
 // root element (pugixml takes a fragment of several for a document).
-constexpr int ErrorFileNotFound = pugi::status_file_not_found;
 constexpr int ErrorIo = pugi::status_io_error;
 constexpr int ErrorTooLarge = 100;
 constexpr int ErrorSecondRoot = 101;
@@ -80,9 +83,14 @@ pugi::xml_node Declaration(const pugi::xml_document& Doc)
 
 } // namespace
 
+void xmldetail::DestroyDocument(TCounted* Doc)
+{
+    delete static_cast<TDocumentData*>(Doc);
+}
+
 TXmlDocument TXmlDocument::Create()
 {
-    return TXmlDocument(std::make_shared<xmldetail::TDocumentData>());
+    return TXmlDocument(xmldetail::TDocumentRef(new xmldetail::TDocumentData()));
 }
 
 void TXmlDocument::Require() const
@@ -105,10 +113,14 @@ void TXmlDocument::SetValidate(bool Value)
 bool TXmlDocument::LoadFromText(const std::string& Text)
 {
     Require();
+    FData->Reset();
+    return LoadBuffer(Text.data(), Text.size());
+}
+
+bool TXmlDocument::LoadBuffer(const char* Text, std::size_t Size)
+{
     xmldetail::TDocumentData& D = *FData;
-    D.Reset();
-    const pugi::xml_parse_result Result =
-        D.Doc.load_buffer(Text.data(), Text.size(), ParseOptions, pugi::encoding_auto);
+    const pugi::xml_parse_result Result = D.Doc.load_buffer(Text, Size, ParseOptions, pugi::encoding_auto);
     TXmlParseError& E = D.FError;
     if (Result) {
         // pugixml takes several top-level elements for a document; a document
@@ -130,7 +142,7 @@ bool TXmlDocument::LoadFromText(const std::string& Text)
         E.Reason = Result.description();
         E.FilePos = static_cast<std::size_t>(Result.offset < 0 ? 0 : Result.offset);
     }
-    LineAndPosition(Text.data(), Text.size(), E.FilePos, E.Line, E.LinePos);
+    LineAndPosition(Text, Size, E.FilePos, E.Line, E.LinePos);
     D.Doc.reset();
     return false;
 }
@@ -140,35 +152,62 @@ bool TXmlDocument::LoadFromFile(const std::string& FileName)
     Require();
     FData->Reset();
     TXmlParseError& E = FData->FError;
-    // The file is read here, bounded, so that a huge or endless file is
-    // refused before it is held in memory.
-    std::ifstream In(FileName, std::ios::binary);
-    if (!In) {
-        E.ErrorCode = ErrorFileNotFound;
-        E.Reason = "The file \"" + FileName + "\" cannot be opened";
+    // Opened without blocking, so that a pipe or device of that name cannot
+    // hang the caller; it is then refused as no regular file.
+    // The file is read here, bounded by its size as the system reports it and
+    // by MaxFileSize, so that a huge file is refused before it is held in
+    // memory. The buffer is handed to pugixml, which parses it in place.
+    const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (Fd < 0) {
+        const bool Missing = errno == ENOENT || errno == ENOTDIR;
+        E.ErrorCode = Missing ? ErrorNoSuchFile : ErrorIo;
+        E.Reason = Missing ? "The file \"" + FileName + "\" does not exist"
+                           : "The file \"" + FileName + "\" cannot be opened";
         return false;
     }
-    std::string Text;
-    char Buffer[65536];
-    while (In) {
-        In.read(Buffer, sizeof Buffer);
-        const std::streamsize Got = In.gcount();
-        if (Got <= 0)
-            break;
-        if (Text.size() + static_cast<std::size_t>(Got) > MaxFileSize) {
-            E.ErrorCode = ErrorTooLarge;
-            E.Reason = "The file \"" + FileName + "\" is larger than " + std::to_string(MaxFileSize) +
-                       " bytes (64 MiB)";
-            return false;
-        }
-        Text.append(Buffer, static_cast<std::size_t>(Got));
-    }
-    if (In.bad()) {
+    struct TCloser {
+        int Fd;
+        ~TCloser() { ::close(Fd); }
+    } Closer{Fd};
+    struct stat Info {};
+    if (::fstat(Fd, &Info) != 0) {
         E.ErrorCode = ErrorIo;
         E.Reason = "The file \"" + FileName + "\" cannot be read";
         return false;
     }
-    return LoadFromText(Text);
+    if (!S_ISREG(Info.st_mode)) {
+        E.ErrorCode = ErrorNoSuchFile;
+        E.Reason = "\"" + FileName + "\" is not a file that can be read";
+        return false;
+    }
+    const auto Size = static_cast<std::size_t>(Info.st_size);
+    if (Size > MaxFileSize) {
+        E.ErrorCode = ErrorTooLarge;
+        E.Reason = "The file \"" + FileName + "\" is larger than " + std::to_string(MaxFileSize) + " bytes (64 MiB)";
+        return false;
+    }
+    // One byte more than the size, to notice a file that grew meanwhile.
+    std::string Text(Size + 1, '\0');
+    std::size_t Got = 0;
+    while (Got <= Size) {
+        const ssize_t N = ::read(Fd, Text.data() + Got, Size + 1 - Got);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0) {
+            E.ErrorCode = ErrorIo;
+            E.Reason = "The file \"" + FileName + "\" cannot be read";
+            return false;
+        }
+        if (N == 0)
+            break;
+        Got += static_cast<std::size_t>(N);
+    }
+    if (Got > Size) {
+        E.ErrorCode = ErrorIo;
+        E.Reason = "The file \"" + FileName + "\" changed while it was read";
+        return false;
+    }
+    return LoadBuffer(Text.data(), Got);
 }
 
 const TXmlParseError& TXmlDocument::ParseError() const

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <iosfwd>
-#include <memory>
 #include <string>
 
 #include "XmlNode.h"
@@ -37,6 +36,9 @@ struct TXmlParseError {
 class TXmlDocument {
 public:
     static constexpr std::size_t MaxFileSize = 64u * 1024u * 1024u;
+    // ParseError().ErrorCode of LoadFromFile when no regular file of that
+    // name exists (nothing there, or a folder, a device, a pipe).
+    static constexpr int ErrorNoSuchFile = 1;
 
     TXmlDocument() = default;
     static TXmlDocument Create();
@@ -51,8 +53,9 @@ public:
     void SetValidate(bool Value);
 
     // Replace the content by the file's or the text's. On failure the
-    // document is left empty and ParseError says why. A file that cannot be
-    // opened or read, or is larger than MaxFileSize, is a failed load too.
+    // document is left empty and ParseError says why. A missing file (code
+    // ErrorNoSuchFile), a file that cannot be opened or read, or one larger
+    // than MaxFileSize is a failed load too.
     bool LoadFromFile(const std::string& FileName);
     bool LoadFromText(const std::string& Text);
     const TXmlParseError& ParseError() const;
@@ -89,9 +92,10 @@ public:
 
 private:
     friend class TXmlNode;
-    explicit TXmlDocument(std::shared_ptr<xmldetail::TDocumentData> Data) : FData(std::move(Data)) {}
+    explicit TXmlDocument(xmldetail::TDocumentRef Data) : FData(std::move(Data)) {}
     void Require() const;
-    std::shared_ptr<xmldetail::TDocumentData> FData;
+    bool LoadBuffer(const char* Text, std::size_t Size);
+    xmldetail::TDocumentRef FData;
 };
 
 } // namespace kds

@@ -17,26 +17,40 @@ namespace kds::xmldetail {
 // element that the node handles never show: it is skipped among the document
 // node's children, its children have no parent and no siblings, and it is
 // never serialised. They are freed with the document.
-struct TDocumentData {
+struct TDocumentData : TCounted {
     pugi::xml_document Doc;
     pugi::xml_node FHold; // null until first needed
+    bool FHasHold = false; // FHold is set: spares the node comparisons while it is not
     bool FValidate = true;
     TXmlParseError FError;
 
     pugi::xml_node Hold()
     {
-        if (!FHold)
+        if (!FHasHold) {
             FHold = Doc.append_child(pugi::node_element);
+            FHasHold = static_cast<bool>(FHold);
+        }
         return FHold;
     }
-    bool IsHold(const pugi::xml_node& Node) const { return FHold && Node == FHold; }
+    bool IsHold(const pugi::xml_node& Node) const { return FHasHold && Node == FHold; }
     void Reset()
     {
         Doc.reset();
         FHold = pugi::xml_node();
+        FHasHold = false;
         FError = TXmlParseError();
     }
 };
+
+inline TDocumentData* TDocumentRef::operator->() const
+{
+    return static_cast<TDocumentData*>(FDoc);
+}
+
+inline TDocumentData& TDocumentRef::operator*() const
+{
+    return *static_cast<TDocumentData*>(FDoc);
+}
 
 // Whether Name is a valid XML name: a letter, "_", ":" or any non-ASCII
 // character first, then those or digits, "-" and ".". Non-ASCII characters

@@ -1,5 +1,7 @@
 #include "XmlNode.h"
 
+#include <cstring>
+
 #include "XmlDocument.h"
 #include "XmlDocumentData.h"
 #include "XmlErrors.h"
@@ -102,7 +104,7 @@ int TXmlNode::NodeType() const
 {
     if (!FData)
         return 0;
-    if (FAttr)
+    if (IsAttribute())
         return TXmlNodeType::Attribute;
     switch (FNode.type()) {
     case pugi::node_document: return TXmlNodeType::Document;
@@ -121,7 +123,7 @@ std::string_view TXmlNode::NameView() const
 {
     if (!FData)
         return {};
-    if (FAttr)
+    if (IsAttribute())
         return FAttr.name();
     switch (FNode.type()) {
     case pugi::node_document: return "#document";
@@ -131,6 +133,62 @@ std::string_view TXmlNode::NameView() const
     case pugi::node_declaration: return "xml";
     default: return FNode.name();
     }
+}
+
+namespace {
+
+// Whether the zero-terminated P is Name, compared without measuring P first:
+// this runs for every child a path step looks at.
+bool SameName(const char* P, std::string_view Name)
+{
+    std::size_t I = 0;
+    while (I < Name.size() && P[I] == Name[I])
+        ++I;
+    return I == Name.size() && P[I] == '\0';
+}
+
+const char* AfterFirstColon(const char* P)
+{
+    while (*P && *P != ':')
+        ++P;
+    return *P ? P + 1 : nullptr;
+}
+
+} // namespace
+
+const char* TXmlNode::RawName() const
+{
+    if (IsAttribute())
+        return FAttr.name();
+    switch (FNode.type()) {
+    case pugi::node_element:
+    case pugi::node_pi: return FNode.name();
+    default: return nullptr;
+    }
+}
+
+bool TXmlNode::HasName(std::string_view Name) const
+{
+    if (!FData)
+        return false;
+    const char* Full = RawName();
+    if (!Full)
+        return NameView() == Name; // the fixed names hold no prefix
+    if (SameName(Full, Name))
+        return true;
+    const char* Local = AfterFirstColon(Full);
+    return Local && SameName(Local, Name);
+}
+
+bool TXmlNode::HasLocalName(std::string_view Name) const
+{
+    if (!FData)
+        return false;
+    const char* Full = RawName();
+    if (!Full)
+        return NameView() == Name;
+    const char* Local = AfterFirstColon(Full);
+    return SameName(Local ? Local : Full, Name);
 }
 
 std::string TXmlNode::NodeName() const
@@ -151,7 +209,7 @@ std::string TXmlNode::NodeValue() const
 {
     if (!FData)
         return {};
-    if (FAttr)
+    if (IsAttribute())
         return FAttr.value();
     switch (FNode.type()) {
     case pugi::node_pcdata:
@@ -180,7 +238,7 @@ void TXmlNode::SetNodeValue(const std::string& Value)
 {
     RequireNode("set a value");
     bool Done = false;
-    if (FAttr)
+    if (IsAttribute())
         Done = FAttr.set_value(Value.c_str());
     else {
         switch (FNode.type()) {
@@ -202,7 +260,7 @@ void TXmlNode::SetNodeValue(const std::string& Value)
 
 TXmlNode TXmlNode::ParentNode() const
 {
-    if (!FData || FAttr)
+    if (!FData || IsAttribute())
         return TXmlNode();
     const pugi::xml_node Parent = FNode.parent();
     if (FData->IsHold(Parent))
@@ -212,7 +270,7 @@ TXmlNode TXmlNode::ParentNode() const
 
 TXmlNode TXmlNode::FirstChild() const
 {
-    if (!FData || FAttr)
+    if (!FData || IsAttribute())
         return TXmlNode();
     pugi::xml_node Child = FNode.first_child();
     if (FData->IsHold(Child))
@@ -222,7 +280,7 @@ TXmlNode TXmlNode::FirstChild() const
 
 TXmlNode TXmlNode::NextSibling() const
 {
-    if (!FData || FAttr)
+    if (!FData || IsAttribute())
         return TXmlNode();
     if (FData->IsHold(FNode.parent()))
         return TXmlNode(); // out of the tree: no siblings
@@ -232,9 +290,27 @@ TXmlNode TXmlNode::NextSibling() const
     return Wrap(Next);
 }
 
+void TXmlNode::ToNextSibling()
+{
+    if (!FData)
+        return;
+    pugi::xml_node Next;
+    if (!FData->FHasHold)
+        Next = IsAttribute() ? pugi::xml_node() : FNode.next_sibling();
+    else if (!IsAttribute() && !FData->IsHold(FNode.parent())) {
+        Next = FNode.next_sibling();
+        if (FData->IsHold(Next))
+            Next = Next.next_sibling();
+    }
+    if (Next)
+        FNode = Next;
+    else
+        *this = TXmlNode();
+}
+
 bool TXmlNode::HasChildNodes() const
 {
-    if (!FData || FAttr)
+    if (!FData || IsAttribute())
         return false;
     const pugi::xml_node Child = FNode.first_child();
     return Child && !(FData->IsHold(Child) && !Child.next_sibling());
@@ -250,7 +326,7 @@ std::vector<TXmlNode> TXmlNode::ChildNodes() const
 
 TXmlNode TXmlNode::Attribute(const std::string& Name) const
 {
-    if (!FData || FAttr || FNode.type() != pugi::node_element)
+    if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
         return TXmlNode();
     const pugi::xml_attribute A = FNode.attribute(Name.c_str());
     if (!A)
@@ -261,7 +337,7 @@ TXmlNode TXmlNode::Attribute(const std::string& Name) const
 std::vector<TXmlNode> TXmlNode::Attributes() const
 {
     std::vector<TXmlNode> List;
-    if (!FData || FAttr || FNode.type() != pugi::node_element)
+    if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
         return List;
     for (pugi::xml_attribute A = FNode.first_attribute(); A; A = A.next_attribute())
         List.push_back(TXmlNode(FData, FNode, A));
@@ -314,7 +390,7 @@ TXmlNode TXmlNode::AppendChild(const TXmlNode& NewChild)
 TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild)
 {
     RequireNode("remove a child");
-    if (OldChild.IsNull() || OldChild.FData != FData || OldChild.FAttr || FAttr ||
+    if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
         OldChild.FNode.parent() != FNode)
         throw EXmlDomError("The node to remove is not a child of this node");
     if (!FData->Hold().append_move(OldChild.FNode))
@@ -325,7 +401,7 @@ TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild)
 TXmlNode TXmlNode::ReplaceChild(const TXmlNode& NewChild, const TXmlNode& OldChild)
 {
     RequireNode("replace a child");
-    if (OldChild.IsNull() || OldChild.FData != FData || OldChild.FAttr || FAttr ||
+    if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
         OldChild.FNode.parent() != FNode)
         throw EXmlDomError("The node to replace is not a child of this node");
     CheckNewChild(*this, NewChild, OldChild, OwnerDocument().DocumentElement(), NewChild.FData == FData);
@@ -343,7 +419,7 @@ std::string TXmlNode::Markup() const
     std::string Out;
     if (!FData)
         return Out;
-    if (FAttr) {
+    if (IsAttribute()) {
         Out = FAttr.name();
         Out += "=\"" + EscapeAttribute(FAttr.value()) + '"';
         return Out;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <memory>
+#include <cstddef>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,56 @@ namespace kds {
 
 namespace xmldetail {
 struct TDocumentData;
-}
+
+// The reference count of a document, shared by its document and node handles.
+// Not atomic: a document and every handle to it are used by one thread at a
+// time, and node handles are copied on every step of a path walk.
+struct TCounted {
+    std::size_t FRefs = 0;
+};
+void DestroyDocument(TCounted* Doc); // frees the TDocumentData
+
+// A counted reference to a document's shared data.
+class TDocumentRef {
+public:
+    TDocumentRef() = default;
+    explicit TDocumentRef(TCounted* Doc) : FDoc(Doc) { Acquire(); }
+    TDocumentRef(const TDocumentRef& Other) : FDoc(Other.FDoc) { Acquire(); }
+    TDocumentRef(TDocumentRef&& Other) noexcept : FDoc(Other.FDoc) { Other.FDoc = nullptr; }
+    TDocumentRef& operator=(const TDocumentRef& Other)
+    {
+        TDocumentRef Copy(Other);
+        std::swap(FDoc, Copy.FDoc);
+        return *this;
+    }
+    TDocumentRef& operator=(TDocumentRef&& Other) noexcept
+    {
+        std::swap(FDoc, Other.FDoc);
+        return *this;
+    }
+    ~TDocumentRef() { Release(); }
+
+    explicit operator bool() const { return FDoc != nullptr; }
+    bool operator==(const TDocumentRef& Other) const { return FDoc == Other.FDoc; }
+    // Defined in XmlDocumentData.h, where the data is complete.
+    TDocumentData* operator->() const;
+    TDocumentData& operator*() const;
+
+private:
+    void Acquire()
+    {
+        if (FDoc)
+            ++FDoc->FRefs;
+    }
+    void Release()
+    {
+        if (FDoc && --FDoc->FRefs == 0)
+            DestroyDocument(FDoc);
+        FDoc = nullptr;
+    }
+    TCounted* FDoc = nullptr;
+};
+} // namespace xmldetail
 
 class TXmlDocument;
 
@@ -45,7 +95,8 @@ inline constexpr int DocumentType = 10;
 // name, "#text", "#cdata-section", "#comment", "#document", the target of a
 // processing instruction, and "xml" for the XML declaration.
 //
-// Not thread-safe: a document and its nodes are used by one thread at a time.
+// Not thread-safe: a document and its nodes (copies of handles included) are
+// used by one thread at a time.
 // Changes raise EXmlDomError with the reason when the DOM refuses them.
 class TXmlNode {
 public:
@@ -60,10 +111,14 @@ public:
     std::string LocalName() const;        // the name without a "prefix:" part
     // The name without copying; valid until the node's name changes.
     std::string_view NameView() const;
+    // Whether Name equals the node's name or its local name, exactly.
+    bool HasName(std::string_view Name) const;
+    // Whether Name equals the node's local name, exactly.
+    bool HasLocalName(std::string_view Name) const;
     // Identity of the node within its document, for sets of visited nodes.
     const void* Key() const
     {
-        return FAttr ? static_cast<const void*>(FAttr.internal_object())
+        return FIsAttribute ? static_cast<const void*>(FAttr.internal_object())
                      : static_cast<const void*>(FNode.internal_object());
     }
 
@@ -79,6 +134,10 @@ public:
     TXmlNode ParentNode() const;
     TXmlNode FirstChild() const;
     TXmlNode NextSibling() const;
+    // Moves this handle to its next sibling (null when there is none), as
+    // NextSibling does, without touching the reference count: the cheap way
+    // to walk a list of children.
+    void ToNextSibling();
     bool HasChildNodes() const;
     std::vector<TXmlNode> ChildNodes() const;
 
@@ -103,16 +162,20 @@ public:
 private:
     friend class TXmlDocument;
     friend struct xmldetail::TDocumentData;
-    TXmlNode(std::shared_ptr<xmldetail::TDocumentData> Data, pugi::xml_node Node,
+    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node,
              pugi::xml_attribute Attr = pugi::xml_attribute())
-        : FData(std::move(Data)), FNode(Node), FAttr(Attr) {}
+        : FData(std::move(Data)), FNode(Node), FAttr(Attr), FIsAttribute(static_cast<bool>(Attr))
+    {
+    }
     TXmlNode Wrap(pugi::xml_node Node) const;
-    bool IsAttribute() const { return static_cast<bool>(FAttr); }
+    const char* RawName() const; // elements, PIs, attributes; else null
+    bool IsAttribute() const { return FIsAttribute; }
     void RequireNode(const char* Operation) const;
 
-    std::shared_ptr<xmldetail::TDocumentData> FData; // null for a null handle
+    xmldetail::TDocumentRef FData; // null for a null handle
     pugi::xml_node FNode;      // the node, or the element owning FAttr
     pugi::xml_attribute FAttr; // set for attribute nodes only
+    bool FIsAttribute = false; // FAttr is set; tested without calling pugixml
 };
 
 } // namespace kds

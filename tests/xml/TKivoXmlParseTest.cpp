@@ -223,7 +223,8 @@ TEST(TKivoXmlParseTest, CreateDocumentThenAddNodeWithValue)
     ASSERT_TRUE(Cursor->GoRoot());
     Cursor->AddNode("x", "2");
     EXPECT_EQ(Saved(*Cursor), "<?xml version=\"1.0\"?><orders><x>2</x></orders>");
-    EXPECT_THROW(TKivoXmlParse::CreateDocument("1bad"), EXmlDomError);
+    for (const char* Bad : {"1bad", "a b='1'", "a/><b", ""})
+        EXPECT_THROW(TKivoXmlParse::CreateDocument(Bad), EXmlDomError) << Bad;
 }
 
 TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode)

@@ -262,6 +262,30 @@ TEST(XmlDomTest, EncodingGoesAfterTheVersionAndBeforeStandalone)
     EXPECT_EQ(Doc.DeclaredEncoding(), "UTF-8");
 }
 
+TEST(XmlDomTest, DeeplyNestedDocumentsLoadWalkSaveAndFreeWithoutRecursion)
+{
+    const int Depth = 100000;
+    std::string Text;
+    for (int I = 0; I < Depth; ++I)
+        Text += "<e>";
+    for (int I = 0; I < Depth; ++I)
+        Text += "</e>";
+    TXmlNode Deep;
+    {
+        auto Cursor = TKivoXmlParse::LoadXMLFromString(Text);
+        std::string Path;
+        for (int I = 0; I < 500; ++I)
+            Path += "e\\";
+        ASSERT_TRUE(Cursor->MoveTo(Path));
+        Deep = Cursor->Node();
+        std::ostringstream Out;
+        ASSERT_TRUE(Cursor->SaveTo(Out));
+        EXPECT_EQ(Out.str().size(), Text.size() - 3); // the innermost is saved as <e/>
+        Cursor->SetText(Deep.Markup());
+    }
+    EXPECT_EQ(Deep.NodeName(), "e");
+}
+
 TEST(XmlDomTest, SaveFailureIsAnError)
 {
     const TXmlDocument Doc = ParseDocumentText("<r/>");

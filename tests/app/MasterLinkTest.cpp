@@ -1,0 +1,224 @@
+#include "MemoryDataSet.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kds {
+namespace {
+
+// Counts the notices a grid over the detail would get.
+class TCountingObserver : public TDataSetObserver {
+public:
+    int Resets = 0;
+    int Any = 0;
+    void PresentationReset(TMemoryDataSet&) override { ++Resets; ++Any; }
+    void RowInserted(TMemoryDataSet&, int) override { ++Any; }
+    void RowRemoved(TMemoryDataSet&, int) override { ++Any; }
+    void RowChanged(TMemoryDataSet&, int) override { ++Any; }
+    void CurrentRowChanged(TMemoryDataSet&, int, int) override { ++Any; }
+};
+
+// Headers M (key A, B) and lines L (key A, B, then a name), L linked to M.
+class TMasterLinkTest : public ::testing::Test {
+protected:
+    TMemoryDataSet M{"M"};
+    TMemoryDataSet L{"L"};
+    TDataSource Ms{&M};
+    TDataSource Ls{&L};
+    TCountingObserver Grid;
+
+    void SetUp() override
+    {
+        M.FieldDefs().Add("A", TFieldType::ftString, 4);
+        M.FieldDefs().Add("B", TFieldType::ftString, 4);
+        L.FieldDefs().Add("LA", TFieldType::ftString, 4);
+        L.FieldDefs().Add("LB", TFieldType::ftString, 4);
+        L.FieldDefs().Add("Name", TFieldType::ftString, 10);
+        L.IndexDefs().Add("Key", "LA;LB");
+        L.SetIndexName("Key");
+        L.SetMasterSource(&Ms);
+        M.CreateDataSet();
+        L.CreateDataSet();
+        Ls.AddObserver(&Grid);
+    }
+    void TearDown() override { Ls.RemoveObserver(&Grid); }
+
+    void Header(const std::string& A, const std::string& B)
+    {
+        M.Append();
+        M.FieldByName("A").SetAsText(A);
+        M.FieldByName("B").SetAsText(B);
+        M.Post();
+    }
+    void Line(const std::string& A, const std::string& B, const std::string& Name)
+    {
+        L.Append();
+        L.FieldByName("LA").SetAsText(A);
+        L.FieldByName("LB").SetAsText(B);
+        L.FieldByName("Name").SetAsText(Name);
+        L.Post();
+    }
+    std::string Names() const
+    {
+        std::string Out;
+        for (int R = 0; R < L.RowCount(); ++R)
+            Out += (R ? " " : "") + L.DisplayTextAt(R, 2);
+        return Out;
+    }
+};
+
+TEST_F(TMasterLinkTest, UnlinkedDetailPresentsEveryLineInIndexOrder)
+{
+    Header("1", "x");
+    Line("2", "x", "two");
+    Line("1", "x", "one");
+    EXPECT_EQ("one two", Names());
+    EXPECT_FALSE(L.MasterLinkActive());
+}
+
+TEST_F(TMasterLinkTest, LinkedDetailFollowsTheMastersCurrentRow)
+{
+    Header("1", "x");
+    Header("2", "x");
+    Line("1", "x", "a");
+    Line("2", "x", "b");
+    Line("1", "y", "c");
+    Line("1", "x", "d");
+    L.SetMasterFields("A;B");
+    EXPECT_EQ("b", Names()); // the current header is the last one stored
+    M.First();
+    EXPECT_EQ("a d", Names());
+    EXPECT_EQ(1, L.RecNo());
+    M.Next();
+    EXPECT_EQ("b", Names());
+    // Lines stored while linked appear at once when they belong to the header.
+    Line("2", "x", "e");
+    Line("9", "9", "hidden");
+    EXPECT_EQ("b e", Names());
+    EXPECT_EQ(4, L.StoredRecordCount() - 2);
+}
+
+TEST_F(TMasterLinkTest, DetailFollowsEditsOfTheMastersKeyFields)
+{
+    Header("1", "x");
+    Line("1", "x", "a");
+    Line("2", "x", "b");
+    L.SetMasterFields("A;B");
+    EXPECT_EQ("a", Names());
+    M.Edit();
+    M.FieldByName("A").SetAsText("2");
+    EXPECT_EQ("b", Names()); // already while the header is being edited
+    M.Cancel();
+    EXPECT_EQ("a", Names());
+}
+
+TEST_F(TMasterLinkTest, AppendTakesTheKeyOfTheMastersCurrentRowIncludingAPendingOne)
+{
+    Header("1", "x");
+    L.SetMasterFields("A;B");
+    L.Append();
+    EXPECT_EQ("1", L.FieldByName("LA").AsString());
+    EXPECT_EQ("x", L.FieldByName("LB").AsString());
+    EXPECT_FALSE(L.Modified()); // taken from the master, not set: dropped by the rule
+    L.Cancel();
+
+    M.Append();
+    M.FieldByName("A").SetAsText("7");
+    EXPECT_EQ("", Names()); // the pending header has no lines yet
+    L.Append();
+    EXPECT_EQ("7", L.FieldByName("LA").AsString());
+    EXPECT_EQ("", L.FieldByName("LB").AsString());
+    L.FieldByName("Name").SetAsText("n");
+    L.Post();
+    EXPECT_EQ("n", Names());
+    M.Post();
+    EXPECT_EQ("n", Names());
+}
+
+TEST_F(TMasterLinkTest, SettingTheSameFieldListAgainChangesNothing)
+{
+    Header("1", "x");
+    Line("1", "x", "a");
+    Line("1", "x", "b");
+    L.SetMasterFields("A;B");
+    L.Last();
+    const int Resets = Grid.Resets;
+    const int Any = Grid.Any;
+    L.SetMasterFields("A;B");
+    EXPECT_EQ(Resets, Grid.Resets);
+    EXPECT_EQ(Any, Grid.Any);
+    EXPECT_EQ(2, L.RecNo()); // the current line stays
+}
+
+TEST_F(TMasterLinkTest, MasterChangesThatKeepTheKeyDoNotResetTheDetail)
+{
+    M.FieldDefs().Add("Other", TFieldType::ftString, 4);
+    M.CreateDataSet();
+    Header("1", "x");
+    Line("1", "x", "a");
+    L.SetMasterFields("A;B");
+    const int Resets = Grid.Resets;
+    M.Edit();
+    M.FieldByName("Other").SetAsText("q");
+    M.Post();
+    EXPECT_EQ(Resets, Grid.Resets);
+    // A new header shows its own (still empty) key while it is filled in; its
+    // Post then keeps the key and so the lines.
+    M.Append();
+    M.FieldByName("A").SetAsText("1");
+    M.FieldByName("B").SetAsText("x");
+    EXPECT_EQ("a", Names());
+    const int ResetsBeforePost = Grid.Resets;
+    M.Post();
+    EXPECT_EQ(ResetsBeforePost, Grid.Resets);
+    EXPECT_EQ("a", Names());
+}
+
+TEST_F(TMasterLinkTest, EmptyMasterPresentsNoLinesAndUnlinkingShowsAllAgain)
+{
+    Line("1", "x", "a");
+    L.SetMasterFields("A;B");
+    EXPECT_EQ(0, L.RowCount());
+    L.SetMasterFields("");
+    EXPECT_EQ("a", Names());
+}
+
+TEST_F(TMasterLinkTest, ALinkNeedsEnoughIndexFieldsAndKnownMasterFields)
+{
+    EXPECT_THROW(L.SetMasterFields("A;B;A"), EDatabaseError);
+    EXPECT_THROW(L.SetMasterFields("A;Nope"), EDatabaseError);
+    EXPECT_EQ("", L.MasterFields());
+    L.SetMasterFields("A");
+    EXPECT_THROW(L.SetIndexName(""), EDatabaseError);
+    EXPECT_EQ("Key", L.IndexName());
+}
+
+TEST_F(TMasterLinkTest, PendingDetailLineIsSettledWhenTheMasterMoves)
+{
+    Header("1", "x");
+    Header("2", "x");
+    L.SetMasterFields("A;B");
+    L.Append();
+    L.FieldByName("Name").SetAsText("typed");
+    M.First(); // the line typed for header 2 is stored, not lost
+    EXPECT_EQ(TDataSetState::dsBrowse, L.State());
+    M.Last();
+    EXPECT_EQ("typed", Names());
+}
+
+TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail)
+{
+    auto Src = std::make_unique<TDataSource>(&M);
+    L.SetMasterSource(Src.get());
+    L.SetMasterFields("A;B");
+    Line("1", "x", "a");
+    EXPECT_EQ(0, L.RowCount());
+    Src.reset();
+    EXPECT_EQ(nullptr, L.MasterSource());
+    EXPECT_EQ("a", Names());
+}
+
+} // namespace
+} // namespace kds
