@@ -15,8 +15,9 @@
 #include "CategoryPanelGroup.h"
 #include "OperatorDialogs.h"
 #include "POSDBGrid.h"
-#include "ProgramDir.h"
 #include "OrderBook.h"
+#include "OrderIntake.h"
+#include "ProgramFiles.h"
 
 namespace kds {
 
@@ -52,7 +53,8 @@ void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font)
 TForm1::TForm1(QWidget* Parent) : TForm1(ProgramDirectory(), Parent) {}
 
 TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
-    : QWidget(Parent), FProgramDir(std::move(ProgramDir)), FOrderBook(std::make_unique<TOrderBook>())
+    : QWidget(Parent), FProgramDir(std::move(ProgramDir)), FOrderBook(std::make_unique<TOrderBook>()),
+      FIntake(std::make_unique<TOrderIntake>(*FOrderBook))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -145,7 +147,7 @@ void TForm1::FormCreate()
 
 void TForm1::Action1Execute()
 {
-    // ORDER BOOK INTAKE
+    FIntake->Execute(FProgramDir);
 }
 
 void TForm1::Action2Execute()

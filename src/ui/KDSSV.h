@@ -15,6 +15,7 @@ class TCategoryPanelGroup;
 class TCategoryPanel;
 class TPOSDBGrid;
 class TOrderBook;
+class TOrderIntake;
 
 // The operator's main window (Form1): the command strip cb1 on the left with
 // the buttons of Action1..Action3, and on the right two collapsible panels
@@ -22,7 +23,8 @@ class TOrderBook;
 // header). Owns the order book (TA, TB and their data sources) for its whole
 // life; the widgets and actions are owned through Qt parenting and destroyed
 // before the order book. Window thread only. The constructor runs FormCreate
-// and raises what it raises (the dataset engine's errors).
+// and raises what it raises (the dataset engine's errors); the default one
+// also raises std::runtime_error when the program's folder cannot be found.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -76,6 +78,9 @@ private:
 
     std::filesystem::path FProgramDir;
     std::unique_ptr<TOrderBook> FOrderBook;
+    // Kept for the window's life: it remembers files whose move failed, so a
+    // later intake retries the move instead of taking the order in again.
+    std::unique_ptr<TOrderIntake> FIntake;
     bool FPositionMended = false;
 };
 
