@@ -264,9 +264,11 @@ void TBaseDBGrid::PaintIndicator(QPainter& Painter, const QRect& Rect, int Row)
     if (!Current.isValid() || Current.row() != Row)
         return;
     // The current row's marker: a star for a row being appended, else an
-    // arrow head.
-    Painter.setPen(ColorToQColor(Font.Color, Pal));
-    Painter.setBrush(ColorToQColor(Font.Color, Pal));
+    // arrow head. It is a glyph, not text: always in the window-text colour,
+    // so it stays visible whatever text colour the hooks chose.
+    const QColor Marker = ColorToQColor(clWindowText, Pal);
+    Painter.setPen(Marker);
+    Painter.setBrush(Marker);
     const QPoint C = Rect.center();
     if (FModel->RecNoOfRow(Row) < 0) {
         Painter.setFont(Font.Font);
