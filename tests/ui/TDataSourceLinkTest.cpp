@@ -110,6 +110,21 @@ TEST_F(TOrderGridsTest, AppendsARowByMovingDownPastTheLastAndStoresItOnLeaving)
     EXPECT_EQ(GridTA.currentIndex().row(), 0);
 }
 
+TEST_F(TOrderGridsTest, DropsAnAppendedRowLeftUntouched)
+{
+    AddHeader(Book, "H1", "T1");
+    GridTA.show();
+    QApplication::processEvents();
+    GridTA.setCurrentIndex(GridTA.model()->index(0, 0));
+    QTest::keyClick(&GridTA, Qt::Key_Down);
+    ASSERT_EQ(GridTA.model()->rowCount(), 2);
+    QTest::keyClick(&GridTA, Qt::Key_Up);
+    QApplication::processEvents();
+    EXPECT_EQ(GridTA.model()->rowCount(), 1);
+    EXPECT_EQ(Book.TA().RecordCount(), 1);
+    EXPECT_EQ(GridTA.currentIndex().row(), 0);
+}
+
 TEST_F(TOrderGridsTest, ShowsTheEnginesErrorForAValueTheFieldRefuses)
 {
     AddLine(Book, "H1", "Tea", "2");
