@@ -105,9 +105,9 @@ TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
     CategoryPanelGroup1->AddPanel(CategoryPanel1);
     CategoryPanelGroup1->AddPanel(CategoryPanel2);
 
-    gridTA = new TPOSDBGrid;
+    gridTA = new TPOSDBGrid(CategoryPanel1);
     gridTA->setObjectName(QStringLiteral("gridTA"));
-    gridTB = new TPOSDBGrid;
+    gridTB = new TPOSDBGrid(CategoryPanel2);
     gridTB->setObjectName(QStringLiteral("gridTB"));
     ConfigureGrid(*gridTA, Font);
     ConfigureGrid(*gridTB, Font);
@@ -119,7 +119,15 @@ TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
     resize(DesignedClientWidth, DesignedClientHeight);
     move(DesignedLeft, DesignedTop);
 
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (...) {
+        // The destructor does not run for a window that failed to be made:
+        // the grids must still go before the order book does.
+        delete CategoryPanelGroup1;
+        CategoryPanelGroup1 = nullptr;
+        throw;
+    }
 }
 
 TForm1::~TForm1()
