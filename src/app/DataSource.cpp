@@ -13,13 +13,9 @@ TDataSource::TDataSource(TMemoryDataSet* DataSet)
 
 TDataSource::~TDataSource()
 {
-    if (FDataSet != nullptr) {
-        auto& L = FDataSet->FDataSources;
-        L.erase(std::remove(L.begin(), L.end(), this), L.end());
-        FDataSet = nullptr;
-    }
+    SetDataSet(nullptr);
     // Observers (a detail's master link among them) must stop using us.
-    Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
+    Notify([this](TDataSetObserver& O) { O.DataSourceDestroying(*this); });
 }
 
 void TDataSource::SetDataSet(TMemoryDataSet* DataSet)
@@ -27,9 +23,10 @@ void TDataSource::SetDataSet(TMemoryDataSet* DataSet)
     if (DataSet == FDataSet)
         return;
     if (FDataSet != nullptr) {
-        Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
         auto& L = FDataSet->FDataSources;
         L.erase(std::remove(L.begin(), L.end(), this), L.end());
+        FDataSet = nullptr;
+        Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
     }
     FDataSet = DataSet;
     if (FDataSet != nullptr) {
@@ -41,8 +38,8 @@ void TDataSource::SetDataSet(TMemoryDataSet* DataSet)
 
 void TDataSource::DetachFromDataSet()
 {
-    Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
     FDataSet = nullptr;
+    Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
 }
 
 void TDataSource::AddObserver(TDataSetObserver* Observer)

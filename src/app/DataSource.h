@@ -40,8 +40,12 @@ class TDataSource;
 //   current row is another row or stands at another position than at the last
 //   notice; -1 for none. Also after a reset.
 // - StateChanged: TMemoryDataSet::State() changed (browse, edit, insert).
-// - DataSourceDetaching: the data source is destroyed or turned to another
-//   dataset; no notice follows from it.
+// - DataSourceDetaching: the data source lost its dataset (the dataset was
+//   destroyed, the source turned to another dataset or to none, or the source
+//   is being destroyed); DataSet() is already null. No notice of the old
+//   dataset follows; a new dataset announces itself with PresentationReset.
+// - DataSourceDestroying: the data source itself is being destroyed; drop
+//   every reference to it (the observer need not remove itself).
 //
 // Observers run on the window thread, inside the dataset's operation. They may
 // read the dataset (RowCount, DisplayTextAt, CurrentRow, fields, ...) in any
@@ -61,6 +65,7 @@ public:
     virtual void CurrentRowChanged(TMemoryDataSet& /*DataSet*/, int /*OldRow*/, int /*NewRow*/) {}
     virtual void StateChanged(TMemoryDataSet& /*DataSet*/) {}
     virtual void DataSourceDetaching(TDataSource& /*Source*/) {}
+    virtual void DataSourceDestroying(TDataSource& /*Source*/) {}
 };
 
 // Connects observers (grids, a detail dataset's master link) to one dataset
@@ -69,7 +74,8 @@ public:
 //
 // Ownership: owns neither its dataset nor its observers. An observer must be
 // removed before it is destroyed; a dataset destroyed first detaches its data
-// sources (their DataSet() becomes null, observers hear DataSourceDetaching).
+// sources (their DataSet() becomes null, observers hear DataSourceDetaching);
+// a source destroyed first tells its observers (DataSourceDestroying).
 // Window thread only.
 class TDataSource {
 public:
@@ -80,7 +86,8 @@ public:
 
     TMemoryDataSet* DataSet() const { return FDataSet; }
     // Attaches to DataSet (nullptr: none); observers stay and hear
-    // DataSourceDetaching, then PresentationReset of the new dataset.
+    // DataSourceDetaching (when there was one), then PresentationReset of the
+    // new dataset.
     void SetDataSet(TMemoryDataSet* DataSet);
 
     // Adding an observer twice adds it once; removing an absent one does nothing.

@@ -91,11 +91,21 @@ class TMemoryDataSet::TMasterObserver : public TDataSetObserver {
 public:
     explicit TMasterObserver(TMemoryDataSet& Detail) : FDetail(Detail) {}
     void RowChanged(TMemoryDataSet&, int) override { FDetail.MasterChanged(); }
+    // The master's fields may be made anew: look them up again.
+    void PresentationAboutToBeReset(TMemoryDataSet&) override { FDetail.FMasterFieldCache.clear(); }
     void PresentationReset(TMemoryDataSet&) override { FDetail.MasterChanged(); }
     void CurrentRowChanged(TMemoryDataSet&, int, int) override { FDetail.MasterChanged(); }
     void StateChanged(TMemoryDataSet&) override { FDetail.MasterChanged(); }
-    void DataSourceDetaching(TDataSource& Source) override
+    // The master's dataset is gone: the link is not in force until another
+    // one is attached.
+    void DataSourceDetaching(TDataSource&) override
     {
+        FDetail.FMasterFieldCache.clear();
+        FDetail.MasterChanged();
+    }
+    void DataSourceDestroying(TDataSource& Source) override
+    {
+        FDetail.FMasterFieldCache.clear();
         if (&Source == FDetail.FMasterSource)
             FDetail.DetachMaster();
     }
@@ -121,10 +131,32 @@ bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) cons
     return DataSet->CompareKeys(A.Rec, DataSet->Rec(B), A.Count) < 0;
 }
 
+namespace {
+
+// Text values are short (a few bytes): comparing them in place is cheaper than
+// a call per value. Same order as TStringField::CompareIn.
+int CompareText(const std::byte* A, const std::byte* B)
+{
+    std::uint16_t LA, LB;
+    std::memcpy(&LA, A, sizeof LA);
+    std::memcpy(&LB, B, sizeof LB);
+    const auto* PA = reinterpret_cast<const unsigned char*>(A + sizeof LA);
+    const auto* PB = reinterpret_cast<const unsigned char*>(B + sizeof LB);
+    const std::uint16_t N = LA < LB ? LA : LB;
+    for (std::uint16_t I = 0; I < N; ++I)
+        if (PA[I] != PB[I])
+            return PA[I] < PB[I] ? -1 : 1;
+    return LA == LB ? 0 : (LA < LB ? -1 : 1);
+}
+
+} // namespace
+
 int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const
 {
     for (int I = 0; I < Count; ++I) {
-        const int C = FIndexFields[static_cast<std::size_t>(I)]->CompareIn(A, B);
+        const TField* F = FIndexFields[static_cast<std::size_t>(I)];
+        const int C = F->DataType() == TFieldType::ftString ? CompareText(A + F->Offset(), B + F->Offset())
+                                                            : F->CompareIn(A, B);
         if (C != 0)
             return C;
     }
@@ -355,14 +387,21 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
     const std::byte* R = Master->CurrentRecord();
     if (R == nullptr)
         return false;
+    if (FMasterFieldCache.size() != FMasterNames.size()) {
+        FMasterFieldCache.clear();
+        for (const std::string& N : FMasterNames) {
+            const TField* MF = Master->FindField(N);
+            if (MF == nullptr) {
+                FMasterFieldCache.clear();
+                return false;
+            }
+            FMasterFieldCache.push_back(MF);
+        }
+    }
     Key.assign(FRecordSize, std::byte{0});
     try {
-        for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
-            const TField* MF = Master->FindField(FMasterNames[I]);
-            if (MF == nullptr)
-                return false;
-            FIndexFields[I]->AssignIn(Key.data(), *MF, R);
-        }
+        for (std::size_t I = 0; I < FMasterNames.size(); ++I)
+            FIndexFields[I]->AssignIn(Key.data(), *FMasterFieldCache[I], R);
     } catch (const EDatabaseError&) {
         return false; // a master value our key field cannot hold matches nothing
     }
@@ -372,7 +411,8 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
 void TMemoryDataSet::RebuildPresentation()
 {
     FView.clear();
-    if (MasterLinkActive()) {
+    FLinkedView = MasterLinkActive();
+    if (FLinkedView) {
         FMasterHasRow = ReadMasterKey(FMasterKey);
         if (!FMasterHasRow)
             return;
@@ -401,7 +441,7 @@ void TMemoryDataSet::ResetPresentation()
 
 bool TMemoryDataSet::Presents(const std::byte* Record) const
 {
-    if (!MasterLinkActive())
+    if (!FLinkedView)
         return true;
     if (!FMasterHasRow)
         return false;
@@ -447,13 +487,17 @@ std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const
 
 void TMemoryDataSet::MasterChanged()
 {
-    if (!MasterLinkActive())
+    if (!Active())
         return;
-    std::vector<std::byte> Key;
-    const bool Has = ReadMasterKey(Key);
-    if (Has == FMasterHasRow &&
-        (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
-        return;
+    if (MasterLinkActive() == FLinkedView) {
+        if (!FLinkedView)
+            return;
+        std::vector<std::byte>& Key = FMasterScratch;
+        const bool Has = ReadMasterKey(Key);
+        if (Has == FMasterHasRow &&
+            (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
+            return;
+    }
     // Lines being appended or edited for the old header are settled first.
     CheckBrowseMode();
     ResetPresentation();
@@ -461,13 +505,10 @@ void TMemoryDataSet::MasterChanged()
 
 void TMemoryDataSet::DetachMaster()
 {
-    // The source may already have let go of its dataset: reset whenever a
-    // link could have been in force.
-    const bool WasLinked = Active() && !FMasterNames.empty();
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = nullptr;
-    if (WasLinked) {
+    if (FLinkedView) {
         CheckBrowseMode();
         ResetPresentation();
     }
@@ -481,7 +522,7 @@ void TMemoryDataSet::Append()
     CheckBrowseMode();
     const TDataSetState OldState = FState;
     FBuffer.assign(FRecordSize, std::byte{0});
-    if (MasterLinkActive() && FMasterHasRow) {
+    if (FLinkedView && FMasterHasRow) {
         for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
             const TField* F = FIndexFields[I];
             std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(), F->DataSize());
@@ -521,7 +562,6 @@ TRowId TMemoryDataSet::Post()
     const TDataSetState OldState = FState;
     TRowId Id;
     if (FState == TDataSetState::dsInsert) {
-        FOrder.reserve(FOrder.size() + 1);
         const std::uint32_t Slot = AllocSlot();
         std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
         FSeq[Slot] = FNextSeq++;
@@ -529,12 +569,20 @@ TRowId TMemoryDataSet::Post()
         const int PendingPos = static_cast<int>(FView.size());
         const bool Shown = Presents(Rec(Slot));
         const std::size_t Pos = ViewPosition(Slot);
-        FOrder.push_back(Slot);
+        // Out of memory here leaves the row pending, as before the Post.
+        bool InOrder = false;
         try {
+            FOrder.push_back(Slot);
+            InOrder = true;
             if (!FIndexFields.empty())
                 FIndex->insert(Slot);
+            if (Shown && FView.size() == FView.capacity())
+                FView.reserve(FView.size() * 2 + 8);
         } catch (...) {
-            FOrder.pop_back();
+            if (!FIndexFields.empty())
+                FIndex->erase(Slot);
+            if (InOrder)
+                FOrder.pop_back();
             FreeSlot(Slot);
             throw;
         }
@@ -848,13 +896,13 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source)
 {
     if (Source == FMasterSource)
         return;
-    const bool WasLinked = MasterLinkActive();
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = Source;
+    FMasterFieldCache.clear();
     if (FMasterSource != nullptr)
         FMasterSource->AddObserver(FMasterObserver.get());
-    if (WasLinked || MasterLinkActive()) {
+    if (Active() && (FLinkedView || MasterLinkActive())) {
         CheckBrowseMode();
         ResetPresentation();
     }
@@ -875,12 +923,12 @@ void TMemoryDataSet::SetMasterFields(const std::string& Fields)
                 if (Master->FindField(N) == nullptr)
                     FieldNotFound(N);
     }
-    const bool WasLinked = MasterLinkActive();
     if (Active())
         CheckBrowseMode();
     FMasterFields = Fields;
     FMasterNames = std::move(Names);
-    if (Active() && (WasLinked || MasterLinkActive()))
+    FMasterFieldCache.clear();
+    if (Active() && (FLinkedView || MasterLinkActive()))
         ResetPresentation();
 }
 

@@ -75,6 +75,18 @@ TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
     const std::vector<std::string> Names = OrderFileNames(Before);
     Result.Found = static_cast<int>(Names.size());
 
+    if (Names.empty())
+        return Result;
+    const TMemoryDataSet& TA = FBook.TA();
+    const TMemoryDataSet& TB = FBook.TB();
+    const TBookFields Fields{&TA.FieldByName("TA001"),   &TA.FieldByName("TA002"),
+                             &TA.FieldByName("TA003"),   &TA.FieldByName("TA006"),
+                             &TA.FieldByName("TableNo"), &TA.FieldByName("DeliveryType"),
+                             &TB.FieldByName("TB001"),   &TB.FieldByName("TB002"),
+                             &TB.FieldByName("TB003"),   &TB.FieldByName("TB006"),
+                             &TB.FieldByName("PluName"), &TB.FieldByName("SaleQty"),
+                             &TB.FieldByName("DoItemOK")};
+
     std::map<std::string, TFileIdentity> StillUnmoved;
     for (const std::string& Name : Names) {
         const std::string Source = Before + Name;
@@ -93,7 +105,7 @@ TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
                 StillUnmoved.emplace(Name, Id);
             continue;
         }
-        if (!TakeIn(Source)) {
+        if (!TakeIn(Source, Fields)) {
             ++Result.Failed;
             continue;
         }
@@ -108,7 +120,7 @@ TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
     return Result;
 }
 
-bool TOrderIntake::TakeIn(const std::string& FileName)
+bool TOrderIntake::TakeIn(const std::string& FileName, const TBookFields& F)
 {
     TMemoryDataSet& TA = FBook.TA();
     TMemoryDataSet& TB = FBook.TB();
@@ -126,12 +138,12 @@ bool TOrderIntake::TakeIn(const std::string& FileName)
                 Key2 = ReadValue(*Cursor, "TA002");
                 Key3 = ReadValue(*Cursor, "TA003");
                 Key4 = ReadValue(*Cursor, "TxNo");
-                TA.FieldByName("TA001").SetAsText(Key1);
-                TA.FieldByName("TA002").SetAsText(Key2);
-                TA.FieldByName("TA003").SetAsText(Key3);
-                TA.FieldByName("TableNo").SetAsText(ReadValue(*Cursor, "TableNo"));
-                TA.FieldByName("TA006").SetAsText(Key4);
-                TA.FieldByName("DeliveryType").SetAsText(ReadValue(*Cursor, "DeliveryType"));
+                F.TA001->SetAsText(Key1);
+                F.TA002->SetAsText(Key2);
+                F.TA003->SetAsText(Key3);
+                F.TableNo->SetAsText(ReadValue(*Cursor, "TableNo"));
+                F.TA006->SetAsText(Key4);
+                F.DeliveryType->SetAsText(ReadValue(*Cursor, "DeliveryType"));
                 Cursor->MoveUp();
             }
         }
@@ -140,15 +152,17 @@ bool TOrderIntake::TakeIn(const std::string& FileName)
             do {
                 if (!IsItemElement(Cursor->Node()))
                     continue;
+                if (Lines.size() >= static_cast<std::size_t>(MaxLinesPerOrder))
+                    throw EDatabaseError("Too many lines in one order");
                 TB.Append();
                 LinePending = true;
-                TB.FieldByName("TB001").SetAsText(Key1);
-                TB.FieldByName("TB002").SetAsText(Key2);
-                TB.FieldByName("TB003").SetAsText(Key3);
-                TB.FieldByName("TB006").SetAsText(Key4);
-                TB.FieldByName("PluName").SetAsText(ReadValue(*Cursor, "PluName"));
-                TB.FieldByName("SaleQty").SetAsText(ReadValue(*Cursor, "SaleQty"));
-                TB.FieldByName("DoItemOK").SetAsText(ReadValue(*Cursor, "DoItemOK"));
+                F.TB001->SetAsText(Key1);
+                F.TB002->SetAsText(Key2);
+                F.TB003->SetAsText(Key3);
+                F.TB006->SetAsText(Key4);
+                F.PluName->SetAsText(ReadValue(*Cursor, "PluName"));
+                F.SaleQty->SetAsText(ReadValue(*Cursor, "SaleQty"));
+                F.DoItemOK->SetAsText(ReadValue(*Cursor, "DoItemOK"));
                 Lines.push_back(TB.Post());
                 LinePending = false;
             } while (Cursor->MoveSibling());

@@ -36,13 +36,17 @@ struct TIntakeResult {
 //   it stays unchanged, later intakes by this object only try the move again
 //   instead of taking the order in a second time.
 // - One line per `item` element of `Detail`, in document order; other nodes
-//   there are skipped.
+//   there are skipped. A file of more than MaxLinesPerOrder items fails: no
+//   real order is that long, and a file packed with empty items would
+//   otherwise grow the book by a gigabyte.
 //
 // Ownership: uses the book it was given, which must outlive it. Window thread
 // only (it drives the book's datasets). Raises nothing for a file's fault;
 // what the book raises outside a file's intake (none expected) passes through.
 class TOrderIntake {
 public:
+    static constexpr int MaxLinesPerOrder = 10000;
+
     explicit TOrderIntake(TOrderBook& Book);
 
     TIntakeResult Execute(const std::filesystem::path& ProgramDir);
@@ -57,8 +61,14 @@ private:
         bool operator==(const TFileIdentity&) const = default;
     };
 
+    // The book's fields, looked up once per intake.
+    struct TBookFields {
+        TField *TA001, *TA002, *TA003, *TA006, *TableNo, *DeliveryType;
+        TField *TB001, *TB002, *TB003, *TB006, *PluName, *SaleQty, *DoItemOK;
+    };
+
     // Takes one file in, whole or not at all; true when its order is in the book.
-    bool TakeIn(const std::string& FileName);
+    bool TakeIn(const std::string& FileName, const TBookFields& F);
     static bool Identify(const std::string& FileName, TFileIdentity& Out);
 
     TOrderBook& FBook;

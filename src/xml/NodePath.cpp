@@ -22,7 +22,7 @@ bool IsPlainName(const std::string& Path)
     for (const char C : Path)
         if (C == '\\' || C == '[' || C == '@')
             return false;
-    return Path != "..";
+    return !(Path.size() == 2 && Path[0] == '.' && Path[1] == '.');
 }
 
 void CheckStepCount(const std::vector<std::string>& Steps)

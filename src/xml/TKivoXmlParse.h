@@ -83,8 +83,10 @@ private:
     TXmlNode FNode;       // the current node; null means the cursor is empty
 };
 
-// The loading steps the cursor's factories use; each returns a document or
-// raises the parse error.
+// The loading steps of the factories (LoadXMLFromFile does ReadDocumentFile's
+// with the same single open that tells whether the file exists); each returns
+// a document or raises the parse error. ReadDocumentFile turns "validate" off;
+// ParseDocumentText turns it off for the load and back on after.
 TXmlDocument ReadDocumentFile(const std::string& FileName);
 TXmlDocument ParseDocumentText(const std::string& Text);
 

@@ -162,9 +162,9 @@ public:
 private:
     friend class TXmlDocument;
     friend struct xmldetail::TDocumentData;
-    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node,
-             pugi::xml_attribute Attr = pugi::xml_attribute())
-        : FData(std::move(Data)), FNode(Node), FAttr(Attr), FIsAttribute(static_cast<bool>(Attr))
+    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node) : FData(std::move(Data)), FNode(Node) {}
+    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Owner, pugi::xml_attribute Attr)
+        : FData(std::move(Data)), FNode(Owner), FAttr(Attr), FIsAttribute(true)
     {
     }
     TXmlNode Wrap(pugi::xml_node Node) const;

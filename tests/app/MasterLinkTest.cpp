@@ -20,6 +20,45 @@ public:
     void CurrentRowChanged(TMemoryDataSet&, int, int) override { ++Any; }
 };
 
+// Keeps a copy of what a grid shows, updated from the notices alone, the way
+// a table model over the dataset would.
+class TShadowModel : public TDataSetObserver {
+public:
+    std::vector<std::string> Rows;
+    int Current = -1;
+
+    static std::string RowText(TMemoryDataSet& D, int Row)
+    {
+        std::string T;
+        for (int F = 0; F < D.FieldCount(); ++F)
+            T += D.DisplayTextAt(Row, F) + "|";
+        return T + std::to_string(D.RecNoAt(Row));
+    }
+    void Load(TMemoryDataSet& D)
+    {
+        Rows.clear();
+        for (int R = 0; R < D.RowCount(); ++R)
+            Rows.push_back(RowText(D, R));
+        Current = D.CurrentRow();
+    }
+    void RowInserted(TMemoryDataSet& D, int Row) override
+    {
+        Rows.insert(Rows.begin() + Row, RowText(D, Row));
+        // Rows after it have moved: their row numbers (RecNo) changed.
+        for (std::size_t R = static_cast<std::size_t>(Row) + 1; R < Rows.size(); ++R)
+            Rows[R] = RowText(D, static_cast<int>(R));
+    }
+    void RowRemoved(TMemoryDataSet& D, int Row) override
+    {
+        Rows.erase(Rows.begin() + Row);
+        for (std::size_t R = static_cast<std::size_t>(Row); R < Rows.size(); ++R)
+            Rows[R] = RowText(D, static_cast<int>(R));
+    }
+    void RowChanged(TMemoryDataSet& D, int Row) override { Rows.at(static_cast<std::size_t>(Row)) = RowText(D, Row); }
+    void PresentationReset(TMemoryDataSet& D) override { Load(D); }
+    void CurrentRowChanged(TMemoryDataSet&, int, int NewRow) override { Current = NewRow; }
+};
+
 // Headers M (key A, B) and lines L (key A, B, then a name), L linked to M.
 class TMasterLinkTest : public ::testing::Test {
 protected:
@@ -218,6 +257,67 @@ TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail)
     Src.reset();
     EXPECT_EQ(nullptr, L.MasterSource());
     EXPECT_EQ("a", Names());
+}
+
+TEST_F(TMasterLinkTest, LinkIsOutOfForceWhileTheMasterSourceHasNoDataSet)
+{
+    Header("1", "x");
+    Line("1", "x", "a");
+    Line("2", "x", "b");
+    L.SetMasterFields("A;B");
+    EXPECT_EQ("a", Names());
+    Ms.SetDataSet(nullptr);
+    EXPECT_EQ("a b", Names());
+    EXPECT_EQ(&Ms, L.MasterSource()); // still the source, waiting for a dataset
+    Ms.SetDataSet(&M);
+    EXPECT_EQ("a", Names());
+}
+
+TEST_F(TMasterLinkTest, NoticesAloneKeepAGridsCopyOfTheDetailRight)
+{
+    TShadowModel Shadow;
+    Ls.AddObserver(&Shadow);
+    Shadow.Load(L);
+    TShadowModel Actual;
+    auto Same = [&](const char* Step) {
+        Actual.Load(L);
+        EXPECT_EQ(Actual.Rows, Shadow.Rows) << Step;
+        EXPECT_EQ(L.CurrentRow(), Shadow.Current) << Step;
+    };
+    Header("1", "x");
+    Header("2", "x");
+    Line("1", "x", "a");
+    Same("unlinked line");
+    L.SetMasterFields("A;B");
+    Same("linked");
+    Line("2", "x", "b");
+    Line("2", "x", "c");
+    L.Append();
+    L.FieldByName("Name").SetAsText("typed");
+    Same("pending");
+    L.Cancel();
+    Same("cancelled");
+    L.First();
+    L.Edit();
+    L.FieldByName("LA").SetAsText("1"); // moves the line to header 1: hidden here
+    L.Post();
+    Same("edit hides");
+    M.First();
+    Same("master moved");
+    L.Last();
+    L.Delete();
+    Same("deleted");
+    Line("1", "x", "0");
+    Same("stored");
+    const TRowId Hidden = L.RowIdAt(0);
+    M.Last();
+    EXPECT_TRUE(L.DeleteRow(Hidden));
+    Same("deleted elsewhere");
+    M.Edit();
+    M.FieldByName("A").SetAsText("1");
+    Same("master key edited");
+    M.Post();
+    Ls.RemoveObserver(&Shadow);
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 
 #include "NumberFormat.h"
 #include "ProgramFiles.h"
-#include "TKivoXmlParse.h"
 #include "TempDir.h"
 
 namespace kds {
@@ -175,6 +174,19 @@ TEST_F(TOrderIntakeTest, OnlyItemElementsOfDetailBecomeLines)
     EXPECT_EQ("One Two", Lines());
 }
 
+TEST_F(TOrderIntakeTest, AnOrderOfMoreLinesThanTheLimitFailsWhole)
+{
+    std::string Items;
+    for (int I = 0; I <= TOrderIntake::MaxLinesPerOrder; ++I)
+        Items += "<item/>";
+    Drop("a.xml", "<Order><header><TA001>A1</TA001></header><Detail>" + Items + "</Detail></Order>");
+    Drop("b.xml", OrderXml("B1", {{"Tea", "1"}}));
+    Run();
+    EXPECT_EQ("B1", Headers());
+    EXPECT_EQ(1, Book.TB().StoredRecordCount());
+    EXPECT_TRUE(fs::exists(Before() / "a.xml"));
+}
+
 TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements)
 {
     Drop("a.xml", "<Envelope><Order><header><TA001>A1</TA001></header>"
@@ -290,8 +302,9 @@ TEST_P(TOrderIntakeBadFileTest, FailsThatFileAloneUntouchedAndTakesTheNext)
     // The bad entry is where it was, as it was.
     EXPECT_EQ(Status.type(), fs::symlink_status(Bad).type());
     EXPECT_FALSE(fs::exists(fs::symlink_status(After() / "m.xml")));
-    if (!Ec)
+    if (!Ec) {
         EXPECT_EQ(Time, fs::last_write_time(Bad));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TOrderIntakeBadFileTest, ::testing::ValuesIn(BadCases),
@@ -424,16 +437,6 @@ TEST(TProgramDirectoryTest, IsTheFolderOfTheRunningProgram)
     const fs::path D = ProgramDirectory();
     EXPECT_TRUE(D.is_absolute());
     EXPECT_TRUE(fs::exists(D / "app_tests"));
-}
-
-TEST(TReadValueTest, GivesTheChildsValueAndLeavesTheCursorWhereItWas)
-{
-    auto C = TKivoXmlParse::LoadXMLFromString("<item><PluName>Tea</PluName><Empty/></item>");
-    EXPECT_EQ("Tea", ReadValue(*C, "PluName"));
-    EXPECT_EQ("item", C->Node().NodeName());
-    EXPECT_EQ("", ReadValue(*C, "Empty"));
-    EXPECT_EQ("", ReadValue(*C, "Missing"));
-    EXPECT_EQ("item", C->Node().NodeName());
 }
 
 } // namespace
