@@ -15,7 +15,7 @@ FUZZ_SECONDS ?= 30
 
 CMAKE_COMMON := -G Ninja
 
-.PHONY: all deps configure build test sanitize fuzz-smoke bench clean
+.PHONY: all deps configure build run test sanitize fuzz-smoke bench clean
 
 all: build
 
@@ -37,6 +37,14 @@ configure: deps $(BUILD)/build.ninja
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Builds the program and starts it. Action1 takes in the order files waiting
+# in $(BUILD)/KDS/Before (beside the program) and moves them to
+# $(BUILD)/KDS/AFTER; the program makes neither folder. Without a display the
+# window runs offscreen, and the program says so.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kdssv
+	$(BUILD)/kdssv
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <memory>
+#include <string>
+
+#include "GridDataSet.h"
+
+namespace kds {
+
+// The table model a TBaseDBGrid shows: one column per field, titled by the
+// field name, one row per presented row of the dataset. It resets itself on
+// every change notification of the dataset and reports the dataset's current
+// row (CurrentRowMoved) so the grid can follow it. setData assigns the
+// field's text; its error is reported through AssignmentFailed, not raised.
+// Owns the dataset link; the dataset itself belongs to its owner, which must
+// keep it alive while it is attached. Window thread only.
+class TDataSetModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TDataSetModel(QObject* Parent = nullptr);
+    ~TDataSetModel() override;
+
+    // Attaches a dataset (nullptr detaches); the model owns the link.
+    void SetDataSet(std::unique_ptr<TGridDataSet> DataSet);
+    TGridDataSet* DataSet() const { return FDataSet.get(); }
+    bool HasDataSet() const { return FDataSet != nullptr; }
+
+    std::string FieldName(int Column) const;
+    bool IsNumericField(int Column) const;
+    bool IsBooleanField(int Column) const;
+    bool IsChecked(int Row, int Column) const;
+    int DisplayWidth(int Column) const;
+    QString DisplayText(int Row, int Column) const;
+    int RecNoOfRow(int Row) const;
+    int CurrentRow() const;
+
+    // The operator's edits; they raise the dataset's errors.
+    void SetCurrentRow(int Row);
+    void AppendRow();
+    void DeleteRow(int Row);
+
+    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& Index) const override;
+    bool setData(const QModelIndex& Index, const QVariant& Value, int Role = Qt::EditRole) override;
+
+signals:
+    void CurrentRowMoved(int Row);
+    void FieldsChanged();
+    void AssignmentFailed(const QString& Text);
+
+private:
+    void Attach(std::unique_ptr<TGridDataSet> DataSet);
+    void DataChanged();
+    void CurrentMoved();
+
+    std::unique_ptr<TGridDataSet> FDataSet;
+    int FRows = 0;
+    int FColumns = 0;
+    bool FResetting = false;
+    bool FResetPending = false;
+};
+
+} // namespace kds

@@ -1,0 +1,351 @@
+#include "TBaseDBGrid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <exception>
+
+#include "DataSetModel.h"
+#include "DataSourceLink.h"
+#include "OperatorDialogs.h"
+
+namespace kds {
+
+namespace {
+
+// Hands every data cell to the grid's painting, so the colour hooks see
+// each one.
+class TGridCellDelegate : public QStyledItemDelegate {
+public:
+    explicit TGridCellDelegate(TBaseDBGrid* Grid) : QStyledItemDelegate(Grid), FGrid(Grid) {}
+
+    void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override
+    {
+        FGrid->PaintCell(*Painter, Option.rect, Index);
+    }
+
+private:
+    TBaseDBGrid* FGrid;
+};
+
+// The title row (horizontal) or the indicator column (vertical), painted by
+// the grid.
+class TGridHeader : public QHeaderView {
+public:
+    TGridHeader(Qt::Orientation Orientation, TBaseDBGrid* Grid) : QHeaderView(Orientation, Grid), FGrid(Grid) {}
+
+protected:
+    void paintSection(QPainter* Painter, const QRect& Rect, int Section) const override
+    {
+        if (!Rect.isValid())
+            return;
+        Painter->save();
+        if (orientation() == Qt::Horizontal)
+            FGrid->PaintTitle(*Painter, Rect, Section);
+        else
+            FGrid->PaintIndicator(*Painter, Rect, Section);
+        Painter->restore();
+    }
+
+private:
+    TBaseDBGrid* FGrid;
+};
+
+void ShowErrorOf(QWidget* Parent, const std::exception& E)
+{
+    TOperatorDialogs::Current().ShowError(Parent, QString::fromUtf8(E.what()));
+}
+
+// The grid lines and bevels drawn around fixed cells.
+void DrawFixedEdges(QPainter& Painter, const QRect& Rect, const QColor& Face)
+{
+    Painter.setPen(Face.lighter(130));
+    Painter.drawLine(Rect.topLeft(), Rect.topRight());
+    Painter.drawLine(Rect.topLeft(), Rect.bottomLeft());
+    Painter.setPen(Face.darker(150));
+    Painter.drawLine(Rect.bottomLeft(), Rect.bottomRight());
+    Painter.drawLine(Rect.topRight(), Rect.bottomRight());
+}
+
+} // namespace
+
+TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent)
+{
+    FModel = new TDataSetModel(this);
+    setModel(FModel);
+    setItemDelegate(new TGridCellDelegate(this));
+    setHorizontalHeader(new TGridHeader(Qt::Horizontal, this));
+    setVerticalHeader(new TGridHeader(Qt::Vertical, this));
+
+    FTitleFont.Font = font();
+    FTitleFont.Color = clWindowText;
+
+    // A single current cell, as the data grid has; the selection the hooks
+    // see is the current cell (or row, with RowSelect).
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setCornerButtonEnabled(false);
+    setWordWrap(false);
+
+    const int RowHeight = fontMetrics().height() + 5;
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(RowHeight);
+    verticalHeader()->setMinimumSectionSize(RowHeight);
+    verticalHeader()->setFixedWidth(12);
+    horizontalHeader()->setFixedHeight(RowHeight);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    connect(FModel, &TDataSetModel::CurrentRowMoved, this, &TBaseDBGrid::FollowDataSetRow);
+    connect(FModel, &TDataSetModel::FieldsChanged, this, [this] {
+        // Wide enough for the field's display width and for its title.
+        const int Avg = fontMetrics().averageCharWidth();
+        const QFontMetrics Title(FTitleFont.Font);
+        for (int C = 0; C < FModel->columnCount(); ++C)
+            setColumnWidth(C, std::max(FModel->DisplayWidth(C) * Avg,
+                                       Title.horizontalAdvance(QString::fromStdString(FModel->FieldName(C)))) +
+                                  8);
+    });
+    // Shown once the view has finished handing the edit over, not from
+    // inside it.
+    connect(FModel, &TDataSetModel::AssignmentFailed, this,
+            [this](const QString& Text) { TOperatorDialogs::Current().ShowError(this, Text); },
+            Qt::QueuedConnection);
+}
+
+TBaseDBGrid::~TBaseDBGrid() = default;
+
+void TBaseDBGrid::SetDataSource(TDataSource* Source)
+{
+    FDataSource = Source;
+    FModel->SetDataSet(Source ? std::make_unique<TDataSourceLink>(*Source) : nullptr);
+}
+
+
+void TBaseDBGrid::RepaintGrid()
+{
+    viewport()->update();
+    horizontalHeader()->viewport()->update();
+    verticalHeader()->viewport()->update();
+}
+
+void TBaseDBGrid::SetColor(TColor Color) { FColor = Color; RepaintGrid(); }
+void TBaseDBGrid::SetFontColor(TColor Color) { FFontColor = Color; RepaintGrid(); }
+void TBaseDBGrid::SetFixedColor(TColor Color) { FFixedColor = Color; RepaintGrid(); }
+void TBaseDBGrid::SetTitleFont(const TGridFont& Font) { FTitleFont = Font; RepaintGrid(); }
+void TBaseDBGrid::SetRowSelect(bool On)
+{
+    FRowSelect = On;
+    setSelectionBehavior(On ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    RepaintGrid();
+}
+
+void TBaseDBGrid::DoCalcTitleAttributes(const std::string& FieldName, TGridFont& TitleFont,
+                                        Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush)
+{
+    if (OnCalcTitleAttributes)
+        OnCalcTitleAttributes(*this, FieldName, TitleFont, TitleAlignment, TitleBrush);
+}
+
+void TBaseDBGrid::DoCalcCellColors(const TGridField* Field, TGridDrawState State, bool& Highlight,
+                                   TGridBrush& Brush, TGridFont& Font)
+{
+    if (OnCalcCellColors)
+        OnCalcCellColors(*this, Field, State, Highlight, Brush, Font);
+}
+
+void TBaseDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked, int Row)
+{
+    QStyleOptionButton Opt;
+    Opt.initFrom(this);
+    Opt.rect = Box;
+    Opt.state = (Checked ? QStyle::State_On : QStyle::State_Off) | QStyle::State_Enabled;
+    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &Opt, &Canvas, this);
+    if (OnDrawCheckBox)
+        OnDrawCheckBox(*this, Canvas, Box, Column, Checked, Row);
+}
+
+bool TBaseDBGrid::IsCheckBoxColumn(int Column) const { return FModel->IsBooleanField(Column); }
+bool TBaseDBGrid::IsCellChecked(int Row, int Column) const { return FModel->IsChecked(Row, Column); }
+
+void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIndex& Index)
+{
+    const int Row = Index.row();
+    const int Col = Index.column();
+    const QModelIndex Current = currentIndex();
+    TGridDrawState State = 0;
+    if (Current.isValid() && Current.row() == Row) {
+        const bool CurrentCell = Current.column() == Col;
+        if (CurrentCell || FRowSelect)
+            State |= gdSelected;
+        if (CurrentCell && hasFocus())
+            State |= gdFocused;
+    }
+
+    const TGridField Field{Col, FModel->FieldName(Col), FModel->HasDataSet()};
+    bool Highlight = (State & gdSelected) != 0;
+    TGridBrush Brush{Highlight ? clHighlight : FColor};
+    TGridFont Font{font(), Highlight ? clHighlightText : FFontColor};
+
+    FPaintingRecNo = FModel->RecNoOfRow(Row);
+    DoCalcCellColors(&Field, State, Highlight, Brush, Font);
+
+    const QPalette& Pal = palette();
+    const QColor Fill = ColorToQColor(Brush.Color, Pal);
+    Painter.save();
+    Painter.setClipRect(Rect);
+    Painter.fillRect(Rect, Fill);
+    if (IsCheckBoxColumn(Col)) {
+        const QRect Box(Rect.left() + (Rect.width() - 10) / 2, Rect.top() + (Rect.height() - 10) / 2, 10, 10);
+        Painter.setBrush(Fill);
+        Painter.setPen(Qt::NoPen);
+        Painter.setClipping(false);
+        DrawCheckBox(Painter, Box, Col, IsCellChecked(Row, Col), Row);
+    } else {
+        Painter.setFont(Font.Font);
+        Painter.setPen(ColorToQColor(Font.Color, Pal));
+        const Qt::Alignment Align = (FModel->IsNumericField(Col) ? Qt::AlignRight : Qt::AlignLeft) |
+                                    Qt::AlignVCenter;
+        Painter.drawText(Rect.adjusted(2, 0, -2, 0), int(Align | Qt::TextSingleLine),
+                         FModel->DisplayText(Row, Col));
+    }
+    if ((State & gdFocused) && !FRowSelect) {
+        Painter.setClipping(false);
+        Painter.setBrush(Qt::NoBrush);
+        Painter.setPen(QPen(ColorToQColor(Font.Color, Pal), 1, Qt::DotLine));
+        Painter.drawRect(Rect.adjusted(0, 0, -1, -1));
+    }
+    Painter.restore();
+    FPaintingRecNo = 0;
+}
+
+void TBaseDBGrid::PaintTitle(QPainter& Painter, const QRect& Rect, int Column)
+{
+    TGridFont Font = FTitleFont;
+    Qt::Alignment Align = Qt::AlignLeft;
+    TGridBrush Brush{FFixedColor};
+    DoCalcTitleAttributes(FModel->FieldName(Column), Font, Align, Brush);
+
+    const QPalette& Pal = palette();
+    const QColor Fill = ColorToQColor(Brush.Color, Pal);
+    Painter.fillRect(Rect, Fill);
+    DrawFixedEdges(Painter, Rect, Fill);
+    Painter.setFont(Font.Font);
+    Painter.setPen(ColorToQColor(Font.Color, Pal));
+    Painter.drawText(Rect.adjusted(2, 0, -2, 0), int((Align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter |
+                                                     Qt::TextSingleLine),
+                     QString::fromStdString(FModel->FieldName(Column)));
+}
+
+void TBaseDBGrid::PaintIndicator(QPainter& Painter, const QRect& Rect, int Row)
+{
+    bool Highlight = false;
+    TGridBrush Brush{FFixedColor};
+    TGridFont Font{font(), FFontColor};
+    FPaintingRecNo = FModel->RecNoOfRow(Row);
+    DoCalcCellColors(nullptr, gdFixed, Highlight, Brush, Font);
+    FPaintingRecNo = 0;
+
+    const QPalette& Pal = palette();
+    const QColor Fill = ColorToQColor(Brush.Color, Pal);
+    Painter.fillRect(Rect, Fill);
+    DrawFixedEdges(Painter, Rect, Fill);
+    const QModelIndex Current = currentIndex();
+    if (!Current.isValid() || Current.row() != Row)
+        return;
+    // The current row's marker: a star for a row being appended, else an
+    // arrow head. It is a glyph, not text: always in the window-text colour,
+    // so it stays visible whatever text colour the hooks chose.
+    const QColor Marker = ColorToQColor(clWindowText, Pal);
+    Painter.setPen(Marker);
+    Painter.setBrush(Marker);
+    const QPoint C = Rect.center();
+    if (FModel->RecNoOfRow(Row) < 0) {
+        Painter.setFont(Font.Font);
+        Painter.drawText(Rect, Qt::AlignCenter, QStringLiteral("*"));
+    } else {
+        const QPoint Tip[3] = {QPoint(C.x() - 2, C.y() - 4), QPoint(C.x() + 2, C.y()), QPoint(C.x() - 2, C.y() + 4)};
+        Painter.drawPolygon(Tip, 3);
+    }
+}
+
+void TBaseDBGrid::keyPressEvent(QKeyEvent* Event)
+{
+    if (state() != QAbstractItemView::EditingState && FModel->HasDataSet()) {
+        const QModelIndex Current = currentIndex();
+        if (Event->key() == Qt::Key_Delete && (Event->modifiers() & Qt::ControlModifier)) {
+            if (Current.isValid() && TOperatorDialogs::Current().Confirm(this, QStringLiteral("Delete record?"))) {
+                try {
+                    FModel->DeleteRow(Current.row());
+                } catch (const std::exception& E) {
+                    ShowErrorOf(this, E);
+                }
+            }
+            return;
+        }
+        if (Event->key() == Qt::Key_Down && Event->modifiers() == Qt::NoModifier &&
+            (FModel->rowCount() == 0 || (Current.isValid() && Current.row() == FModel->rowCount() - 1 &&
+                                         FModel->RecNoOfRow(Current.row()) >= 0))) {
+            try {
+                FModel->AppendRow();
+            } catch (const std::exception& E) {
+                ShowErrorOf(this, E);
+            }
+            return;
+        }
+    }
+    QTableView::keyPressEvent(Event);
+}
+
+void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Previous)
+{
+    QTableView::currentChanged(Current, Previous);
+    // The indicator and, with RowSelect, whole rows change with the current
+    // cell.
+    RepaintGrid();
+    if (FFollowing || !Current.isValid() || (Previous.isValid() && Previous.row() == Current.row()))
+        return;
+    try {
+        FModel->SetCurrentRow(Current.row());
+    } catch (const std::exception& E) {
+        ShowErrorOf(this, E);
+    }
+}
+
+void TBaseDBGrid::FollowDataSetRow(int Row)
+{
+    FFollowing = true;
+    if (Row < 0 || Row >= FModel->rowCount()) {
+        setCurrentIndex(QModelIndex());
+    } else {
+        const int Col = currentIndex().isValid() ? currentIndex().column() : 0;
+        setCurrentIndex(FModel->index(Row, Col));
+        scrollTo(FModel->index(Row, Col));
+    }
+    FFollowing = false;
+    RepaintGrid();
+}
+
+void TBaseDBGrid::focusInEvent(QFocusEvent* Event)
+{
+    QTableView::focusInEvent(Event);
+    RepaintGrid();
+}
+
+void TBaseDBGrid::focusOutEvent(QFocusEvent* Event)
+{
+    QTableView::focusOutEvent(Event);
+    RepaintGrid();
+}
+
+} // namespace kds
