@@ -72,6 +72,43 @@ void FreeIfOwned(const TJSONAncestor* Node) {
         delete Node;
 }
 
+// Objects and arrays share one layout: an opening byte, the items joined by
+// ",", a closing byte.
+template <typename TItem>
+int32_t ListEstimatedByteSize(const std::vector<TItem*>& Items) {
+    if (Items.empty())
+        return 2;
+    int32_t Size = 1;
+    for (const TItem* Item : Items)
+        Size += Item->EstimatedByteSize() + 1;
+    return Size;
+}
+
+template <typename TItem>
+int32_t ListToBytes(const std::vector<TItem*>& Items, uint8_t Open, uint8_t Close, uint8_t* Data,
+                    int32_t Offset) {
+    Data[Offset++] = Open;
+    for (size_t I = 0; I < Items.size(); ++I) {
+        if (I > 0)
+            Data[Offset++] = ',';
+        Offset = Items[I]->ToBytes(Data, Offset);
+    }
+    Data[Offset++] = Close;
+    return Offset;
+}
+
+template <typename TItem>
+std::u16string ListToString(const std::vector<TItem*>& Items, char16_t Open, char16_t Close) {
+    std::u16string Text(1, Open);
+    for (size_t I = 0; I < Items.size(); ++I) {
+        if (I > 0)
+            Text.push_back(u',');
+        Text.append(Items[I]->ToString());
+    }
+    Text.push_back(Close);
+    return Text;
+}
+
 } // namespace
 
 // --- Node memory -------------------------------------------------------------
@@ -678,36 +715,13 @@ TJSONObject::~TJSONObject() {
         FreeIfOwned(Pair);
 }
 
-int32_t TJSONObject::EstimatedByteSize() const {
-    if (FMembers.empty())
-        return 2;
-    int32_t Size = 1;
-    for (const TJSONPair* Pair : FMembers)
-        Size += Pair->EstimatedByteSize() + 1;
-    return Size;
-}
+int32_t TJSONObject::EstimatedByteSize() const { return ListEstimatedByteSize(FMembers); }
 
 int32_t TJSONObject::ToBytes(uint8_t* Data, int32_t Offset) const {
-    Data[Offset++] = '{';
-    for (size_t I = 0; I < FMembers.size(); ++I) {
-        if (I > 0)
-            Data[Offset++] = ',';
-        Offset = FMembers[I]->ToBytes(Data, Offset);
-    }
-    Data[Offset++] = '}';
-    return Offset;
+    return ListToBytes(FMembers, '{', '}', Data, Offset);
 }
 
-std::u16string TJSONObject::ToString() const {
-    std::u16string Text(u"{");
-    for (size_t I = 0; I < FMembers.size(); ++I) {
-        if (I > 0)
-            Text.push_back(u',');
-        Text.append(FMembers[I]->ToString());
-    }
-    Text.push_back(u'}');
-    return Text;
-}
+std::u16string TJSONObject::ToString() const { return ListToString(FMembers, u'{', u'}'); }
 
 TJSONPair* TJSONObject::Get(int32_t Index) const {
     if (Index < 0 || Index >= Size())
@@ -872,36 +886,13 @@ TJSONArray::~TJSONArray() {
         FreeIfOwned(Element);
 }
 
-int32_t TJSONArray::EstimatedByteSize() const {
-    if (FElements.empty())
-        return 2;
-    int32_t Size = 1;
-    for (const TJSONValue* Element : FElements)
-        Size += Element->EstimatedByteSize() + 1;
-    return Size;
-}
+int32_t TJSONArray::EstimatedByteSize() const { return ListEstimatedByteSize(FElements); }
 
 int32_t TJSONArray::ToBytes(uint8_t* Data, int32_t Offset) const {
-    Data[Offset++] = '[';
-    for (size_t I = 0; I < FElements.size(); ++I) {
-        if (I > 0)
-            Data[Offset++] = ',';
-        Offset = FElements[I]->ToBytes(Data, Offset);
-    }
-    Data[Offset++] = ']';
-    return Offset;
+    return ListToBytes(FElements, '[', ']', Data, Offset);
 }
 
-std::u16string TJSONArray::ToString() const {
-    std::u16string Text(u"[");
-    for (size_t I = 0; I < FElements.size(); ++I) {
-        if (I > 0)
-            Text.push_back(u',');
-        Text.append(FElements[I]->ToString());
-    }
-    Text.push_back(u']');
-    return Text;
-}
+std::u16string TJSONArray::ToString() const { return ListToString(FElements, u'[', u']'); }
 
 TJSONValue* TJSONArray::Get(int32_t Index) const {
     if (Index < 0 || Index >= Size())

@@ -133,36 +133,34 @@ void TDBXRowBuffer::WriteInt64(int64_t Value) {
     EndField();
 }
 
-void TDBXRowBuffer::WriteDouble(double Value) {
+// Doubles and singles: the IEEE bit pattern big-endian without its trailing
+// zero bytes, the sign bit in the header.
+template <typename TBits>
+void TDBXRowBuffer::WriteFloatBits(TBits Bits) {
+    constexpr int32_t Width = sizeof(TBits);
     BeginWrite();
-    uint64_t Bits = 0;
-    std::memcpy(&Bits, &Value, sizeof Bits);
-    EnsureRoom(9);
+    EnsureRoom(1 + Width);
     uint8_t* P = FBuf.get() + FOff;
-    int32_t N = 8;
-    while (N > 0 && static_cast<uint8_t>(Bits >> (8 * (8 - N))) == 0)
+    int32_t N = Width;
+    while (N > 0 && static_cast<uint8_t>(Bits >> (8 * (Width - N))) == 0)
         --N;
-    P[0] = static_cast<uint8_t>(((Bits >> 63) != 0 ? ShortNegative : ShortPositive) + N);
+    P[0] = static_cast<uint8_t>(((Bits >> (8 * Width - 1)) != 0 ? ShortNegative : ShortPositive) + N);
     for (int32_t I = 0; I < N; ++I)
-        P[1 + I] = static_cast<uint8_t>(Bits >> (8 * (7 - I)));
+        P[1 + I] = static_cast<uint8_t>(Bits >> (8 * (Width - 1 - I)));
     FOff += 1 + N;
     EndField();
 }
 
+void TDBXRowBuffer::WriteDouble(double Value) {
+    uint64_t Bits = 0;
+    std::memcpy(&Bits, &Value, sizeof Bits);
+    WriteFloatBits(Bits);
+}
+
 void TDBXRowBuffer::WriteSingle(float Value) {
-    BeginWrite();
     uint32_t Bits = 0;
     std::memcpy(&Bits, &Value, sizeof Bits);
-    EnsureRoom(5);
-    uint8_t* P = FBuf.get() + FOff;
-    int32_t N = 4;
-    while (N > 0 && static_cast<uint8_t>(Bits >> (8 * (4 - N))) == 0)
-        --N;
-    P[0] = static_cast<uint8_t>(((Bits >> 31) != 0 ? ShortNegative : ShortPositive) + N);
-    for (int32_t I = 0; I < N; ++I)
-        P[1 + I] = static_cast<uint8_t>(Bits >> (8 * (3 - I)));
-    FOff += 1 + N;
-    EndField();
+    WriteFloatBits(Bits);
 }
 
 void TDBXRowBuffer::WriteDate(TDBXDate Value) {
@@ -496,8 +494,11 @@ bool TDBXRowBuffer::ReadBoolean(bool& Value) {
     return true;
 }
 
-bool TDBXRowBuffer::ReadDouble(double& Value) {
-    Value = 0;
+// The missing trailing bytes of a trimmed pattern are zeros.
+template <typename TBits>
+bool TDBXRowBuffer::ReadFloatBits(TBits& Bits) {
+    constexpr int32_t Width = sizeof(TBits);
+    Bits = 0;
     if (FOff >= FReadSize)
         Truncated();
     const uint8_t H = FBuf[FOff];
@@ -507,41 +508,29 @@ bool TDBXRowBuffer::ReadDouble(double& Value) {
         return false;
     }
     const int32_t N = H & 31;
-    if (!IsShort(H) || N > 8)
+    if (!IsShort(H) || N > Width)
         Fail(TDBXErrorCodes::None, "Unexpected header");
     if (int64_t(FOff) + 1 + N > FReadSize)
         Truncated();
-    uint64_t Bits = 0;
     for (int32_t I = 0; I < N; ++I)
-        Bits |= uint64_t(FBuf[FOff + 1 + I]) << (8 * (7 - I));
-    std::memcpy(&Value, &Bits, sizeof Value);
+        Bits |= TBits(FBuf[FOff + 1 + I]) << (8 * (Width - 1 - I));
     FOff += 1 + N;
     EndField();
     return true;
 }
 
-bool TDBXRowBuffer::ReadSingle(float& Value) {
-    Value = 0;
-    if (FOff >= FReadSize)
-        Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
-        return false;
-    }
-    const int32_t N = H & 31;
-    if (!IsShort(H) || N > 4)
-        Fail(TDBXErrorCodes::None, "Unexpected header");
-    if (int64_t(FOff) + 1 + N > FReadSize)
-        Truncated();
-    uint32_t Bits = 0;
-    for (int32_t I = 0; I < N; ++I)
-        Bits |= uint32_t(FBuf[FOff + 1 + I]) << (8 * (3 - I));
+bool TDBXRowBuffer::ReadDouble(double& Value) {
+    uint64_t Bits = 0;
+    const bool Present = ReadFloatBits(Bits);
     std::memcpy(&Value, &Bits, sizeof Value);
-    FOff += 1 + N;
-    EndField();
-    return true;
+    return Present;
+}
+
+bool TDBXRowBuffer::ReadSingle(float& Value) {
+    uint32_t Bits = 0;
+    const bool Present = ReadFloatBits(Bits);
+    std::memcpy(&Value, &Bits, sizeof Value);
+    return Present;
 }
 
 bool TDBXRowBuffer::ReadDate(TDBXDate& Value) {

@@ -197,6 +197,8 @@ private:
     void EndField() { ++FField; }
     void PutHeaderAndLength(uint8_t ShortBase, uint8_t MediumBase, int32_t Length);
     void PutInteger(uint8_t* At, int32_t& Length, int64_t Value) const;
+    template <typename TBits> void WriteFloatBits(TBits Bits);
+    template <typename TBits> bool ReadFloatBits(TBits& Bits);
     // Reads the magnitude and sign of an integer field at FOff.
     bool ReadMagnitude(uint64_t& Magnitude, bool& Negative);
     bool ReadSigned(int64_t& Value, int64_t Min, int64_t Max, const char* TypeName);
