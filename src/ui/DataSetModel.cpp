@@ -43,10 +43,29 @@ void TDataSetModel::Attach(std::unique_ptr<TGridDataSet> DataSet)
     CurrentMoved();
 }
 
+void TDataSetModel::BeginUpdate() { ++FUpdateDepth; }
+
+void TDataSetModel::EndUpdate()
+{
+    if (FUpdateDepth == 0 || --FUpdateDepth > 0)
+        return;
+    const bool Change = FHeldChange;
+    const bool Move = FHeldMove;
+    FHeldChange = FHeldMove = false;
+    if (Change)
+        DataChanged();
+    if (Move)
+        CurrentMoved();
+}
+
 void TDataSetModel::DataChanged()
 {
     if (!FDataSet)
         return;
+    if (FUpdateDepth > 0) {
+        FHeldChange = true;
+        return;
+    }
     const int Rows = FDataSet->RowCount();
     const int Columns = FDataSet->FieldCount();
     if (Rows == FRows && Columns == FColumns) {
@@ -80,6 +99,10 @@ void TDataSetModel::DataChanged()
 
 void TDataSetModel::CurrentMoved()
 {
+    if (FUpdateDepth > 0) {
+        FHeldMove = true;
+        return;
+    }
     emit CurrentRowMoved(CurrentRow());
 }
 

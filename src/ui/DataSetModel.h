@@ -36,6 +36,14 @@ public:
     int RecNoOfRow(int Row) const;
     int CurrentRow() const;
 
+    // Holds the change notices back while the caller makes many changes at
+    // once (the intake of a folder of orders): each notice would otherwise
+    // re-read the whole model and re-lay the view. Meanwhile the model keeps
+    // answering from its last picture (every read is bounds-checked against
+    // the dataset), and the last EndUpdate catches up in one step. Nests.
+    void BeginUpdate();
+    void EndUpdate();
+
     // The operator's edits; they raise the dataset's errors.
     void SetCurrentRow(int Row);
     void AppendRow();
@@ -63,6 +71,9 @@ private:
     int FColumns = 0;
     bool FResetting = false;
     bool FResetPending = false;
+    int FUpdateDepth = 0;
+    bool FHeldChange = false; // a data notice came while held
+    bool FHeldMove = false;   // a current-row notice came while held
 };
 
 } // namespace kds

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "CategoryButtons.h"
+#include "DataSetModel.h"
 #include "CategoryPanel.h"
 #include "CategoryPanelGroup.h"
 #include "OperatorDialogs.h"
@@ -155,6 +156,22 @@ void TForm1::FormCreate()
 
 void TForm1::Action1Execute()
 {
+    // The grids catch up once, after the whole folder, instead of re-reading
+    // their rows at every row the intake appends and stores.
+    struct THeldGrids {
+        TDataSetModel* A;
+        TDataSetModel* B;
+        THeldGrids(TDataSetModel* A, TDataSetModel* B) : A(A), B(B)
+        {
+            A->BeginUpdate();
+            B->BeginUpdate();
+        }
+        ~THeldGrids()
+        {
+            B->EndUpdate();
+            A->EndUpdate();
+        }
+    } Held(gridTA->DataModel(), gridTB->DataModel());
     FIntake->Execute(FProgramDir);
 }
 

@@ -167,6 +167,29 @@ TEST_F(TOrderGridsTest, SelectingAHeaderShowsOnlyItsLinesOnceLinked)
     EXPECT_EQ(Lines, (QStringList{"Cake", "Tea"}));
 }
 
+TEST_F(TOrderGridsTest, AHeldGridKeepsItsPictureAndCatchesUpAtTheEnd)
+{
+    AddHeader(Book, "H1", "T1");
+    QAbstractItemModelTester Tester(GridTA.model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    TDataSetModel& Model = *GridTA.DataModel();
+    Model.BeginUpdate();
+    Model.BeginUpdate(); // nests
+    AddHeader(Book, "H2", "T2");
+    AddHeader(Book, "H3", "T3");
+    Book.TA().Append(); // a pending row, as a failed file leaves before its rows are taken back
+    Book.TA().FieldByName("TA001").SetAsString("H4");
+    EXPECT_EQ(Model.rowCount(), 1);
+    EXPECT_EQ(GridTA.currentIndex().row(), 0);
+    Book.TA().Cancel();
+    Model.EndUpdate();
+    EXPECT_EQ(Model.rowCount(), 1) << "the outer hold still holds";
+    Model.EndUpdate();
+    EXPECT_EQ(ColumnOf(Model, 0), (QStringList{"H1", "H2", "H3"}));
+    EXPECT_EQ(GridTA.currentIndex().row(), 2) << "the grid follows the current row once caught up";
+    Model.EndUpdate(); // an unmatched end changes nothing
+    EXPECT_EQ(Model.rowCount(), 3);
+}
+
 TEST(TDataSourceLinkTest, HasNoFieldsOrRowsBeforeTheDataSetIsCreated)
 {
     TOrderBook Book;
