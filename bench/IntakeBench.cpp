@@ -19,6 +19,7 @@
 
 #include <pugixml.hpp>
 
+#include "RecordingReporter.h"
 #include "OrderBook.h"
 #include "OrderIntake.h"
 #include "ProgramFiles.h"
@@ -132,18 +133,6 @@ void BM_LoadAndMoveBaseline(benchmark::State& State)
 BENCHMARK(BM_Intake)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadAndMoveBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Iteration && R.iterations > 0 && !R.error_occurred)
-                FSeconds[R.run_name.function_name] = R.real_accumulated_time / static_cast<double>(R.iterations);
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    std::map<std::string, double> FSeconds;
-};
-
 // Heap in use by a book of Headers headers with five lines each, filled
 // through the dataset API the way the intake fills it.
 std::size_t BookBytes(int Headers)
@@ -188,14 +177,14 @@ std::size_t BookBytes(int Headers)
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    TRatioReporter Reporter;
+    kds::bench::TRecordingReporter Reporter;
     benchmark::RunSpecifiedBenchmarks(&Reporter);
-    const auto I = Reporter.FSeconds.find("BM_Intake");
-    const auto B = Reporter.FSeconds.find("BM_LoadAndMoveBaseline");
-    if (I != Reporter.FSeconds.end() && B != Reporter.FSeconds.end() && I->second > 0 && B->second > 0) {
-        std::printf("intake: %.0f files/s; load and move only: %.0f files/s\n", FileCount / I->second,
-                    FileCount / B->second);
-        std::printf("intake / load-and-move baseline: %.2fx (aim: at most 2x)\n", I->second / B->second);
+    const double I = Reporter.Get("BM_Intake").RealSeconds;
+    const double B = Reporter.Get("BM_LoadAndMoveBaseline").RealSeconds;
+    if (I > 0 && B > 0) {
+        std::printf("intake: %.0f files/s; load and move only: %.0f files/s\n", FileCount / I,
+                    FileCount / B);
+        std::printf("intake / load-and-move baseline: %.2fx (aim: at most 2x)\n", I / B);
     }
     const std::size_t Bytes = BookBytes(20000);
     std::printf("order book of 20,000 headers and 100,000 lines: %.1f MiB heap (%.0f bytes per line, "

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordingReporter.h"
 #include "DBXJSON.h"
 
 namespace {
@@ -109,32 +110,11 @@ BENCHMARK(Parse_RapidJSON)->Arg(0)->Arg(1);
 BENCHMARK(ToBytes_Ours)->Arg(0)->Arg(1);
 BENCHMARK(ToBytes_RapidJSON)->Arg(0)->Arg(1);
 
-// Keeps the console output and remembers each run's time and throughput.
-class TRecordingReporter : public benchmark::ConsoleReporter {
-public:
-    struct Figure {
-        double Time = 0;
-        double BytesPerSecond = 0;
-    };
-    std::map<std::string, Figure> Figures;
-
-    void ReportRuns(const std::vector<Run>& Runs) override {
-        for (const Run& R : Runs) {
-            Figure& F = Figures[R.benchmark_name()];
-            F.Time = R.GetAdjustedRealTime();
-            auto It = R.counters.find("bytes_per_second");
-            if (It != R.counters.end())
-                F.BytesPerSecond = It->second;
-        }
-        ConsoleReporter::ReportRuns(Runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    TRecordingReporter Reporter;
+    kds::bench::TRecordingReporter Reporter;
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     std::printf("\n%-10s %-9s %12s %12s %18s\n", "operation", "input", "ours MB/s", "base MB/s",
                 "ours/baseline time");
@@ -144,11 +124,11 @@ int main(int argc, char** argv) {
             const std::string Base = std::string(Op) + "_RapidJSON/" + Arg;
             auto O = Reporter.Figures.find(Ours);
             auto B = Reporter.Figures.find(Base);
-            if (O == Reporter.Figures.end() || B == Reporter.Figures.end() || B->second.Time <= 0)
+            if (O == Reporter.Figures.end() || B == Reporter.Figures.end() || B->second.RealTime <= 0)
                 continue;
             std::printf("%-10s %-9s %12.1f %12.1f %18.2f\n", Op, InputName(std::stoi(Arg)),
                         O->second.BytesPerSecond / 1e6, B->second.BytesPerSecond / 1e6,
-                        O->second.Time / B->second.Time);
+                        O->second.RealTime / B->second.RealTime);
         }
     }
     benchmark::Shutdown();

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordingReporter.h"
 #include "TDBXJSonRow.h"
 #include "TDBXParameter.h"
 #include "TDBXRowBuffer.h"
@@ -221,16 +222,6 @@ BENCHMARK(BlockEncode);
 BENCHMARK(BlockDecode);
 BENCHMARK(BlockMemcpy);
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times; // ns per iteration
-    void ReportRuns(const std::vector<Run>& Runs) override {
-        ConsoleReporter::ReportRuns(Runs);
-        for (const Run& R : Runs)
-            Times[R.benchmark_name()] = R.GetAdjustedRealTime();
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -238,10 +229,10 @@ int main(int argc, char** argv) {
     setenv("TZ", "UTC0", 1);
     tzset();
     benchmark::Initialize(&argc, argv);
-    TRatioReporter Reporter;
+    kds::bench::TRecordingReporter Reporter;
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     auto Ratio = [&](const char* Case, const char* Base) {
-        const double T = Reporter.Times[Case], B = Reporter.Times[Base];
+        const double T = Reporter.Get(Case).RealTime, B = Reporter.Get(Base).RealTime;
         if (T > 0 && B > 0)
             std::printf("%-18s %10.1f ns  %8.1f x memcpy of the same bytes  (%ld allocations "
                         "per run once grown)\n",

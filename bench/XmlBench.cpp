@@ -13,6 +13,7 @@
 
 #include <pugixml.hpp>
 
+#include "RecordingReporter.h"
 #include "TKivoXmlParse.h"
 
 namespace {
@@ -107,31 +108,18 @@ void BM_PlainPugixml(benchmark::State& State)
 BENCHMARK(BM_Cursor)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PlainPugixml)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// Keeps each benchmark's time per iteration so that the ratio can be printed.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Aggregate && R.aggregate_name == "median")
-                FTimes[R.run_name.function_name] = R.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    std::map<std::string, double> FTimes;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    TRatioReporter Reporter;
+    kds::bench::TRecordingReporter Reporter;
     benchmark::RunSpecifiedBenchmarks(&Reporter);
-    const auto C = Reporter.FTimes.find("BM_Cursor");
-    const auto P = Reporter.FTimes.find("BM_PlainPugixml");
-    if (C != Reporter.FTimes.end() && P != Reporter.FTimes.end() && P->second > 0)
+    const double C = Reporter.Get("BM_Cursor").CpuTime;
+    const double P = Reporter.Get("BM_PlainPugixml").CpuTime;
+    if (C > 0 && P > 0)
         std::printf("order file through the cursor / plain pugixml (median CPU time): %.2fx (aim: at most 1.5x)\n",
-                    C->second / P->second);
+                    C / P);
     std::filesystem::remove(OrderFile());
     benchmark::Shutdown();
     return 0;

@@ -56,6 +56,24 @@ std::string Format(const char* Pattern, int A, int B, int C, int D = 0, int E = 
     return Buffer;
 }
 
+// Timestamps with and without an offset share their date and time parts.
+template <typename T> std::string DateTimeText(const T& V) {
+    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", V.Year, V.Month, V.Day, V.Hour, V.Minute,
+                  V.Second, static_cast<int>(V.Fractions));
+}
+
+template <typename T>
+void SetDateTimeParts(T& V, int32_t Y, int32_t M, int32_t D, int32_t H, int32_t N, int32_t S,
+                      int32_t Ms) {
+    V.Year = static_cast<int16_t>(Y);
+    V.Month = static_cast<uint16_t>(M);
+    V.Day = static_cast<uint16_t>(D);
+    V.Hour = static_cast<uint16_t>(H);
+    V.Minute = static_cast<uint16_t>(N);
+    V.Second = static_cast<uint16_t>(S);
+    V.Fractions = static_cast<uint32_t>(Ms);
+}
+
 } // namespace
 
 TDBXFormatter& TDBXFormatter::Default() {
@@ -92,8 +110,7 @@ TDBXTime TDBXFormatter::StringToTime(const std::string& Text) const {
 }
 
 std::string TDBXFormatter::TimeStampToString(const TSQLTimeStamp& V) const {
-    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", V.Year, V.Month, V.Day, V.Hour, V.Minute,
-                  V.Second, static_cast<int>(V.Fractions));
+    return DateTimeText(V);
 }
 
 TSQLTimeStamp TDBXFormatter::StringToTimeStamp(const std::string& Text) const {
@@ -103,13 +120,7 @@ TSQLTimeStamp TDBXFormatter::StringToTimeStamp(const std::string& Text) const {
         !ParseTime(Text, Pos, H, N, S, Ms) || Pos != Text.size())
         Invalid(Text, "date and time");
     TSQLTimeStamp V;
-    V.Year = static_cast<int16_t>(Y);
-    V.Month = static_cast<uint16_t>(M);
-    V.Day = static_cast<uint16_t>(D);
-    V.Hour = static_cast<uint16_t>(H);
-    V.Minute = static_cast<uint16_t>(N);
-    V.Second = static_cast<uint16_t>(S);
-    V.Fractions = static_cast<uint32_t>(Ms);
+    SetDateTimeParts(V, Y, M, D, H, N, S, Ms);
     return V;
 }
 
@@ -117,9 +128,7 @@ std::string TDBXFormatter::TimeStampOffsetToString(const TSQLTimeStampOffset& V)
     const bool Negative = V.TimeZoneHour < 0 || V.TimeZoneMinute < 0;
     const int ZH = V.TimeZoneHour < 0 ? -V.TimeZoneHour : V.TimeZoneHour;
     const int ZM = V.TimeZoneMinute < 0 ? -V.TimeZoneMinute : V.TimeZoneMinute;
-    return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", V.Year, V.Month, V.Day, V.Hour,
-                  V.Minute, V.Second, static_cast<int>(V.Fractions)) +
-           (Negative ? " -" : " +") + Format("%02d:%02d", ZH, ZM, 0);
+    return DateTimeText(V) + (Negative ? " -" : " +") + Format("%02d:%02d", ZH, ZM, 0);
 }
 
 TSQLTimeStampOffset TDBXFormatter::StringToTimeStampOffset(const std::string& Text) const {
@@ -139,13 +148,7 @@ TSQLTimeStampOffset TDBXFormatter::StringToTimeStampOffset(const std::string& Te
     if (!Ok)
         Invalid(Text, "date and time with offset");
     TSQLTimeStampOffset V;
-    V.Year = static_cast<int16_t>(Y);
-    V.Month = static_cast<uint16_t>(M);
-    V.Day = static_cast<uint16_t>(D);
-    V.Hour = static_cast<uint16_t>(H);
-    V.Minute = static_cast<uint16_t>(N);
-    V.Second = static_cast<uint16_t>(S);
-    V.Fractions = static_cast<uint32_t>(Ms);
+    SetDateTimeParts(V, Y, M, D, H, N, S, Ms);
     V.TimeZoneHour = static_cast<int16_t>(Negative ? -ZH : ZH);
     V.TimeZoneMinute = static_cast<int16_t>(Negative ? -ZM : ZM);
     return V;

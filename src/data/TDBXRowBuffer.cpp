@@ -415,15 +415,23 @@ void TDBXRowBuffer::SkipField() {
     EndField();
 }
 
-bool TDBXRowBuffer::ReadMagnitude(uint64_t& Magnitude, bool& Negative) {
+// Takes the header at the read position; a null field (bit 7 set) is consumed
+// at once and answers false, so the reader has nothing left to decode.
+bool TDBXRowBuffer::ReadHeader(uint8_t& H) {
     if (FOff >= FReadSize)
         Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
+    H = FBuf[FOff];
+    if ((H & 0x80) == 0)
+        return true;
+    ++FOff;
+    EndField();
+    return false;
+}
+
+bool TDBXRowBuffer::ReadMagnitude(uint64_t& Magnitude, bool& Negative) {
+    uint8_t H = 0;
+    if (!ReadHeader(H))
         return false;
-    }
     if (!IsShort(H))
         Fail(TDBXErrorCodes::None, "Unexpected header");
     const int32_t N = H & 31;
@@ -499,14 +507,9 @@ template <typename TBits>
 bool TDBXRowBuffer::ReadFloatBits(TBits& Bits) {
     constexpr int32_t Width = sizeof(TBits);
     Bits = 0;
-    if (FOff >= FReadSize)
-        Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
+    uint8_t H = 0;
+    if (!ReadHeader(H))
         return false;
-    }
     const int32_t N = H & 31;
     if (!IsShort(H) || N > Width)
         Fail(TDBXErrorCodes::None, "Unexpected header");
@@ -562,14 +565,9 @@ bool TDBXRowBuffer::ReadTime(TDBXTime& Value) {
 
 bool TDBXRowBuffer::ReadTimeStamp(TSQLTimeStamp& Value) {
     Value = TSQLTimeStamp{};
-    if (FOff >= FReadSize)
-        Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
+    uint8_t H = 0;
+    if (!ReadHeader(H))
         return false;
-    }
     if ((H & 0xE0) != 0x20)
         Fail(TDBXErrorCodes::None, "Unexpected header");
     const int32_t L = H & 31;
@@ -629,14 +627,9 @@ bool TDBXRowBuffer::ReadBcd(TBcd& Value, bool Binary) {
                  "BCD field " + std::to_string(FField - 1) + " holds no decimal number");
         return true;
     }
-    if (FOff >= FReadSize)
-        Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
+    uint8_t H = 0;
+    if (!ReadHeader(H))
         return false;
-    }
     const int32_t N = H & 31;
     if (!IsShort(H) || N < 1)
         Fail(TDBXErrorCodes::None, "Unexpected header");
@@ -778,14 +771,9 @@ bool TDBXRowBuffer::ReadBytes(std::vector<uint8_t>& Value) {
 
 bool TDBXRowBuffer::ReadJSON(std::unique_ptr<TJSONValue>& Value) {
     Value.reset();
-    if (FOff >= FReadSize)
-        Truncated();
-    const uint8_t H = FBuf[FOff];
-    if ((H & 0x80) != 0) {
-        ++FOff;
-        EndField();
+    uint8_t H = 0;
+    if (!ReadHeader(H))
         return false;
-    }
     if (H != JsonBlock)
         Fail(TDBXErrorCodes::None, "Invalid JSON header byte encountered");
     if (int64_t(FReadSize) - FOff < 5)

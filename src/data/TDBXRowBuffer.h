@@ -197,6 +197,7 @@ private:
     void EndField() { ++FField; }
     void PutHeaderAndLength(uint8_t ShortBase, uint8_t MediumBase, int32_t Length);
     void PutInteger(uint8_t* At, int32_t& Length, int64_t Value) const;
+    bool ReadHeader(uint8_t& H);
     template <typename TBits> void WriteFloatBits(TBits Bits);
     template <typename TBits> bool ReadFloatBits(TBits& Bits);
     // Reads the magnitude and sign of an integer field at FOff.
