@@ -5,17 +5,19 @@
 PACKAGES := cmake ninja-build g++ pkg-config \
             libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libpugixml-dev rapidjson-dev \
-            clang-14 libclang-rt-14-dev \
+            clang-14 clang-format-14 libclang-rt-14-dev \
             fonts-dejavu-core
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc)
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 FUZZ_SECONDS ?= 30
+# CI sets WERROR=ON; a newcomer's or packager's build only warns.
+WERROR   ?= OFF
 
-CMAKE_COMMON := -G Ninja
+CMAKE_COMMON := -G Ninja -DKDS_WERROR=$(WERROR)
 
-.PHONY: all deps configure build run test sanitize fuzz-smoke bench clean
+.PHONY: all deps configure build run test sanitize tsan release format format-check fuzz-smoke bench clean
 
 all: build
 
@@ -30,10 +32,8 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
 
-$(BUILD)/build.ninja: | deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-configure: deps $(BUILD)/build.ninja
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -59,6 +59,27 @@ sanitize: deps
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS) --timeout 600
 
+# The tests of the server and the layers under it under ThreadSanitizer (no
+# window: Qt's own threads are not instrumented).
+tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKDS_TSAN=ON -DKDS_WITH_UI=OFF -DKDS_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600
+
+# The build packagers and users make: every target in Release.
+release: deps
+	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-release -j $(JOBS)
+
+# Every C++ file of the tree against .clang-format.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	clang-format-14 -i --style=file $(FORMAT_FILES)
+format-check:
+	clang-format-14 --dry-run -Werror --style=file $(FORMAT_FILES)
+
 # Builds every fuzz target with clang and runs each for FUZZ_SECONDS.
 fuzz-smoke: deps
 	CXX=clang++-14 cmake -S . -B build-fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -78,4 +99,4 @@ bench: build
 	done
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-tsan build-release build-fuzz

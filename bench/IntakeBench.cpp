@@ -20,9 +20,9 @@
 #include <pugixml.hpp>
 
 #include "RecordingReporter.h"
-#include "OrderBook.h"
-#include "OrderIntake.h"
-#include "ProgramFiles.h"
+#include "app/OrderBook.h"
+#include "app/OrderIntake.h"
+#include "app/ProgramFiles.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "RecordingReporter.h"
-#include "DBXJSON.h"
+#include "data/DBXJSON.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "RecordingReporter.h"
-#include "TDBXJSonRow.h"
-#include "TDBXParameter.h"
-#include "TDBXRowBuffer.h"
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXParameter.h"
+#include "data/TDBXRowBuffer.h"
 
 namespace {
 std::atomic<long> Allocations{0};

@@ -14,7 +14,7 @@
 #include <pugixml.hpp>
 
 #include "RecordingReporter.h"
-#include "TKivoXmlParse.h"
+#include "xml/TKivoXmlParse.h"
 
 namespace {
 

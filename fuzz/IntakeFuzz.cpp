@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "OrderBook.h"
-#include "OrderIntake.h"
+#include "app/OrderBook.h"
+#include "app/OrderIntake.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "DBXJSON.h"
-#include "NumberFormat.h"
+#include "data/DBXJSON.h"
+#include "base/NumberFormat.h"
 
 using namespace kds;
 

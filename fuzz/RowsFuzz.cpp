@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "DBXError.h"
-#include "TDBXJSonRow.h"
-#include "TDBXParameter.h"
-#include "TDBXRowBuffer.h"
-#include "TDBXValue.h"
+#include "base/DBXError.h"
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXParameter.h"
+#include "data/TDBXRowBuffer.h"
+#include "data/TDBXValue.h"
 
 using namespace kds;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "TKivoXmlParse.h"
+#include "xml/TKivoXmlParse.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "KDSSV.h"
+#include "ui/KDSSV.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "DataSource.h"
+#include "app/DataSource.h"
 
 #include <algorithm>
 
-#include "MemoryDataSet.h"
+#include "app/MemoryDataSet.h"
 
 namespace kds {
 

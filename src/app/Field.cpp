@@ -1,10 +1,10 @@
-#include "Field.h"
+#include "app/Field.h"
 
 #include <cstring>
 
-#include "MemoryDataSet.h"
-#include "NumberFormat.h"
-#include "TextConvert.h"
+#include "app/MemoryDataSet.h"
+#include "base/NumberFormat.h"
+#include "base/TextConvert.h"
 
 namespace kds {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DataSource.h"
-#include "Field.h"
+#include "app/DataSource.h"
+#include "app/Field.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "OrderBook.h"
+#include "app/OrderBook.h"
 
 namespace kds {
 

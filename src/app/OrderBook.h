@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "DataSource.h"
-#include "MemoryDataSet.h"
+#include "app/DataSource.h"
+#include "app/MemoryDataSet.h"
 
 namespace kds {
 

@@ -1,12 +1,12 @@
-#include "OrderIntake.h"
+#include "app/OrderIntake.h"
 
 #include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <vector>
 
-#include "ProgramFiles.h"
-#include "TKivoXmlParse.h"
+#include "app/ProgramFiles.h"
+#include "xml/TKivoXmlParse.h"
 
 namespace kds {
 

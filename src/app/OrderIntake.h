@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "OrderBook.h"
+#include "app/OrderBook.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "ProgramFiles.h"
+#include "app/ProgramFiles.h"
 
 #include <cerrno>
 #include <cstdio>

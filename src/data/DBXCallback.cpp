@@ -1,6 +1,6 @@
-#include "DBXCallback.h"
+#include "data/DBXCallback.h"
 
-#include "DBXJSON.h"
+#include "data/DBXJSON.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "DBXDataTypes.h"
+#include "data/DBXDataTypes.h"
 
 namespace kds {
 

@@ -1,11 +1,11 @@
-#include "DBXJSON.h"
+#include "data/DBXJSON.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "JSONByteReader.h"
-#include "NumberFormat.h"
-#include "TextConvert.h"
+#include "data/JSONByteReader.h"
+#include "base/NumberFormat.h"
+#include "base/TextConvert.h"
 
 namespace kds {
 

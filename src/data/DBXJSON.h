@@ -50,7 +50,7 @@
 #include <string>
 #include <vector>
 
-#include "DBXCallback.h"
+#include "data/DBXCallback.h"
 
 namespace kds {
 

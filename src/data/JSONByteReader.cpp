@@ -1,8 +1,8 @@
-#include "JSONByteReader.h"
+#include "data/JSONByteReader.h"
 
 #include <string>
 
-#include "DBXJSON.h"
+#include "data/DBXJSON.h"
 
 namespace kds {
 

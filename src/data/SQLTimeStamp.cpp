@@ -1,4 +1,4 @@
-#include "SQLTimeStamp.h"
+#include "data/SQLTimeStamp.h"
 
 #include <ctime>
 

@@ -1,8 +1,8 @@
-#include "TBcd.h"
+#include "data/TBcd.h"
 
 #include <algorithm>
 
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace kds {
 

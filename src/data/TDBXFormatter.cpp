@@ -1,8 +1,8 @@
-#include "TDBXFormatter.h"
+#include "data/TDBXFormatter.h"
 
 #include <cstdio>
 
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace kds {
 

@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "SQLTimeStamp.h"
-#include "TBcd.h"
+#include "data/SQLTimeStamp.h"
+#include "data/TBcd.h"
 
 namespace kds {
 

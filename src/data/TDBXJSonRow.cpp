@@ -1,7 +1,7 @@
-#include "TDBXJSonRow.h"
+#include "data/TDBXJSonRow.h"
 
-#include "TDBXReader.h"
-#include "TDBXValue.h"
+#include "data/TDBXReader.h"
+#include "data/TDBXValue.h"
 
 namespace kds {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "TDBXRow.h"
-#include "TDBXRowBuffer.h"
+#include "data/TDBXRow.h"
+#include "data/TDBXRowBuffer.h"
 
 namespace kds {
 

@@ -1,8 +1,8 @@
-#include "TDBXParameter.h"
+#include "data/TDBXParameter.h"
 
-#include "DBXContext.h"
-#include "TDBXJSonRow.h"
-#include "TDBXRow.h"
+#include "base/DBXContext.h"
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXRow.h"
 
 namespace kds {
 

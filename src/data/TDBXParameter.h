@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "TDBXValue.h"
-#include "TDBXValueType.h"
+#include "data/TDBXValue.h"
+#include "data/TDBXValueType.h"
 
 namespace kds {
 

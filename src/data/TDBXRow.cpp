@@ -1,7 +1,7 @@
-#include "TDBXRow.h"
+#include "data/TDBXRow.h"
 
-#include "DBXContext.h"
-#include "TDBXValue.h"
+#include "base/DBXContext.h"
+#include "data/TDBXValue.h"
 
 namespace kds {
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "SQLTimeStamp.h"
-#include "TBcd.h"
+#include "data/SQLTimeStamp.h"
+#include "data/TBcd.h"
 
 namespace kds {
 

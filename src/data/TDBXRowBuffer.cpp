@@ -1,16 +1,16 @@
-#include "TDBXRowBuffer.h"
+#include "data/TDBXRowBuffer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
-#include "DBXContext.h"
-#include "DBXJSON.h"
-#include "NumberFormat.h"
-#include "TDBXFormatter.h"
-#include "TDBXValueType.h"
-#include "TStream.h"
+#include "base/DBXContext.h"
+#include "data/DBXJSON.h"
+#include "base/NumberFormat.h"
+#include "data/TDBXFormatter.h"
+#include "data/TDBXValueType.h"
+#include "data/TStream.h"
 
 namespace kds {
 

@@ -1,18 +1,18 @@
-#include "TDBXValue.h"
+#include "data/TDBXValue.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "DBXCallback.h"
-#include "DBXContext.h"
-#include "DBXJSON.h"
-#include "NumberFormat.h"
-#include "TDBXConnection.h"
-#include "TDBXFormatter.h"
-#include "TDBXReader.h"
-#include "TDBXRow.h"
-#include "TextConvert.h"
+#include "data/DBXCallback.h"
+#include "base/DBXContext.h"
+#include "data/DBXJSON.h"
+#include "base/NumberFormat.h"
+#include "data/TDBXConnection.h"
+#include "data/TDBXFormatter.h"
+#include "data/TDBXReader.h"
+#include "data/TDBXRow.h"
+#include "base/TextConvert.h"
 
 namespace kds {
 

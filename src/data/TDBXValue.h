@@ -27,11 +27,11 @@
 #include <string_view>
 #include <vector>
 
-#include "DBXDataTypes.h"
-#include "SQLTimeStamp.h"
-#include "TBcd.h"
-#include "TStream.h"
-#include "TDBXValueType.h"
+#include "data/DBXDataTypes.h"
+#include "data/SQLTimeStamp.h"
+#include "data/TBcd.h"
+#include "data/TStream.h"
+#include "data/TDBXValueType.h"
 
 namespace kds {
 

@@ -1,7 +1,7 @@
-#include "TDBXValueType.h"
+#include "data/TDBXValueType.h"
 
-#include "DBXContext.h"
-#include "TextConvert.h"
+#include "base/DBXContext.h"
+#include "base/TextConvert.h"
 
 namespace kds {
 

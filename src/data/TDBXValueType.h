@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "DBXDataTypes.h"
+#include "data/DBXDataTypes.h"
 
 namespace kds {
 

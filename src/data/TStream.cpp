@@ -1,4 +1,4 @@
-#include "TStream.h"
+#include "data/TStream.h"
 
 #include <algorithm>
 #include <cstring>

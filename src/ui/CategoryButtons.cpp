@@ -1,4 +1,4 @@
-#include "CategoryButtons.h"
+#include "ui/CategoryButtons.h"
 
 #include <QAction>
 #include <QLinearGradient>

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "SorvColor.h"
+#include "ui/SorvColor.h"
 
 class QAction;
 

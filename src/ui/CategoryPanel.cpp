@@ -1,4 +1,4 @@
-#include "CategoryPanel.h"
+#include "ui/CategoryPanel.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -6,7 +6,7 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-#include "SorvColor.h"
+#include "ui/SorvColor.h"
 
 namespace kds {
 

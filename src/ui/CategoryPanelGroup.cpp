@@ -1,9 +1,9 @@
-#include "CategoryPanelGroup.h"
+#include "ui/CategoryPanelGroup.h"
 
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "CategoryPanel.h"
+#include "ui/CategoryPanel.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "DataSetModel.h"
+#include "ui/DataSetModel.h"
 
 #include <QMetaObject>
 

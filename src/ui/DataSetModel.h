@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "GridDataSet.h"
+#include "ui/GridDataSet.h"
 
 namespace kds {
 

@@ -1,8 +1,8 @@
-#include "DataSourceLink.h"
+#include "ui/DataSourceLink.h"
 
 #include <exception>
 
-#include "MemoryDataSet.h"
+#include "app/MemoryDataSet.h"
 
 namespace kds {
 

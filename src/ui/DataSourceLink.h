@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DataSource.h"
-#include "GridDataSet.h"
+#include "app/DataSource.h"
+#include "ui/GridDataSet.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "KDSSV.h"
+#include "ui/KDSSV.h"
 
 #include <QAction>
 #include <QFontDatabase>
@@ -10,15 +10,15 @@
 #include <exception>
 #include <utility>
 
-#include "CategoryButtons.h"
-#include "DataSetModel.h"
-#include "CategoryPanel.h"
-#include "CategoryPanelGroup.h"
-#include "OperatorDialogs.h"
-#include "POSDBGrid.h"
-#include "OrderBook.h"
-#include "OrderIntake.h"
-#include "ProgramFiles.h"
+#include "ui/CategoryButtons.h"
+#include "ui/DataSetModel.h"
+#include "ui/CategoryPanel.h"
+#include "ui/CategoryPanelGroup.h"
+#include "ui/OperatorDialogs.h"
+#include "ui/POSDBGrid.h"
+#include "app/OrderBook.h"
+#include "app/OrderIntake.h"
+#include "app/ProgramFiles.h"
 
 namespace kds {
 

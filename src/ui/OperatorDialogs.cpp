@@ -1,4 +1,4 @@
-#include "OperatorDialogs.h"
+#include "ui/OperatorDialogs.h"
 
 #include <QMessageBox>
 

@@ -1,10 +1,10 @@
-#include "POSDBGrid.h"
+#include "ui/POSDBGrid.h"
 
 #include <QPainter>
 
 #include <stdexcept>
 
-#include "Glyphs.h"
+#include "ui/Glyphs.h"
 
 namespace kds {
 

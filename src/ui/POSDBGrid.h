@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "TBaseDBGrid.h"
+#include "ui/TBaseDBGrid.h"
 
 namespace kds {
 

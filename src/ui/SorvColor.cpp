@@ -1,4 +1,4 @@
-#include "SorvColor.h"
+#include "ui/SorvColor.h"
 
 #include <QColor>
 #include <QPalette>

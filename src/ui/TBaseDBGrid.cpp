@@ -1,4 +1,4 @@
-#include "TBaseDBGrid.h"
+#include "ui/TBaseDBGrid.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <exception>
 
-#include "DataSetModel.h"
-#include "DataSourceLink.h"
-#include "OperatorDialogs.h"
+#include "ui/DataSetModel.h"
+#include "ui/DataSourceLink.h"
+#include "ui/OperatorDialogs.h"
 
 namespace kds {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "SorvColor.h"
+#include "ui/SorvColor.h"
 
 namespace kds {
 

@@ -1,9 +1,9 @@
-#include "NodePath.h"
+#include "xml/NodePath.h"
 
 #include <unordered_set>
 
-#include "XmlDocument.h"
-#include "XmlErrors.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlErrors.h"
 
 namespace kds {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "XmlNode.h"
+#include "xml/XmlNode.h"
 
 namespace kds {
 

@@ -1,8 +1,8 @@
-#include "TKivoXmlParse.h"
+#include "xml/TKivoXmlParse.h"
 
 #include <ostream>
 
-#include "NodePath.h"
+#include "xml/NodePath.h"
 #include "XmlDocumentData.h"
 
 namespace kds {

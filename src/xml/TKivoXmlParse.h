@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "XmlDocument.h"
-#include "XmlErrors.h"
-#include "XmlNode.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlErrors.h"
+#include "xml/XmlNode.h"
 
 namespace kds {
 

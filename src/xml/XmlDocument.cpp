@@ -1,4 +1,4 @@
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "XmlDocumentData.h"
-#include "XmlErrors.h"
+#include "xml/XmlErrors.h"
 
 namespace kds {
 

@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "XmlNode.h"
+#include "xml/XmlNode.h"
 
 namespace kds {
 

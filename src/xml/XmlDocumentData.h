@@ -6,7 +6,7 @@
 
 #include <pugixml.hpp>
 
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 namespace kds::xmldetail {
 

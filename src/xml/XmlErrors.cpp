@@ -1,4 +1,4 @@
-#include "XmlErrors.h"
+#include "xml/XmlErrors.h"
 
 #include <cstdint>
 

@@ -1,10 +1,10 @@
-#include "XmlNode.h"
+#include "xml/XmlNode.h"
 
 #include <cstring>
 
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 #include "XmlDocumentData.h"
-#include "XmlErrors.h"
+#include "xml/XmlErrors.h"
 
 namespace kds {
 

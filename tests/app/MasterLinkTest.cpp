@@ -1,4 +1,4 @@
-#include "MemoryDataSet.h"
+#include "app/MemoryDataSet.h"
 
 #include <gtest/gtest.h>
 

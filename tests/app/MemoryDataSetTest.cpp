@@ -1,4 +1,4 @@
-#include "MemoryDataSet.h"
+#include "app/MemoryDataSet.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace kds {
 namespace {

@@ -1,4 +1,4 @@
-#include "OrderBook.h"
+#include "app/OrderBook.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace kds {
 namespace {

@@ -1,4 +1,4 @@
-#include "OrderIntake.h"
+#include "app/OrderIntake.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "NumberFormat.h"
-#include "ProgramFiles.h"
-#include "TempDir.h"
+#include "base/NumberFormat.h"
+#include "app/ProgramFiles.h"
+#include "support/TempDir.h"
 
 namespace kds {
 namespace {

@@ -1,8 +1,8 @@
-#include "OrderIntake.h"
+#include "app/OrderIntake.h"
 
 #include <gtest/gtest.h>
 
-#include "TKivoXmlParse.h"
+#include "xml/TKivoXmlParse.h"
 
 namespace kds {
 namespace {

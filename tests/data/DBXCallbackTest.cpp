@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "DBXCallback.h"
-#include "DBXJSON.h"
+#include "data/DBXCallback.h"
+#include "data/DBXJSON.h"
 
 using namespace kds;
 

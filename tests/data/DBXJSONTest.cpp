@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "DBXJSON.h"
-#include "NumberFormat.h"
+#include "data/DBXJSON.h"
+#include "base/NumberFormat.h"
 
 using namespace kds;
 

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "DBXJSON.h"
-#include "JSONByteReader.h"
+#include "data/DBXJSON.h"
+#include "data/JSONByteReader.h"
 
 using namespace kds;
 

@@ -1,13 +1,13 @@
-#include "TDBXParameter.h"
+#include "data/TDBXParameter.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "DBXError.h"
-#include "TDBXJSonRow.h"
-#include "TDBXRowBuffer.h"
+#include "base/DBXError.h"
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXRowBuffer.h"
 
 using namespace kds;
 namespace DT = TDBXDataTypes;

@@ -1,4 +1,4 @@
-#include "TDBXRowBuffer.h"
+#include "data/TDBXRowBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "DBXError.h"
-#include "DBXJSON.h"
-#include "TStream.h"
+#include "base/DBXError.h"
+#include "data/DBXJSON.h"
+#include "data/TStream.h"
 
 using namespace kds;
 

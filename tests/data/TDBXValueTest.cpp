@@ -1,4 +1,4 @@
-#include "TDBXValue.h"
+#include "data/TDBXValue.h"
 
 #include <gtest/gtest.h>
 
@@ -6,14 +6,14 @@
 #include <typeindex>
 #include <typeinfo>
 
-#include "DBXCallback.h"
-#include "DBXContext.h"
-#include "DBXError.h"
-#include "DBXJSON.h"
-#include "NumberFormat.h"
-#include "TDBXJSonRow.h"
-#include "TDBXRow.h"
-#include "TDBXRowBuffer.h"
+#include "data/DBXCallback.h"
+#include "base/DBXContext.h"
+#include "base/DBXError.h"
+#include "data/DBXJSON.h"
+#include "base/NumberFormat.h"
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXRow.h"
+#include "data/TDBXRowBuffer.h"
 
 using namespace kds;
 namespace DT = TDBXDataTypes;

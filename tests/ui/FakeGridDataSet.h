@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "GridDataSet.h"
+#include "ui/GridDataSet.h"
 
 namespace kds::test {
 

@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "OperatorDialogs.h"
+#include "ui/OperatorDialogs.h"
 
 namespace kds::test {
 

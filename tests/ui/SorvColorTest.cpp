@@ -1,6 +1,6 @@
-#include "SorvColor.h"
+#include "ui/SorvColor.h"
 
-#include "Glyphs.h"
+#include "ui/Glyphs.h"
 
 #include <QColor>
 #include <QImage>

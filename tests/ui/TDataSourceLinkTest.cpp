@@ -1,4 +1,4 @@
-#include "DataSourceLink.h"
+#include "ui/DataSourceLink.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "DataSetModel.h"
-#include "NumberFormat.h"
-#include "OrderBook.h"
-#include "POSDBGrid.h"
+#include "ui/DataSetModel.h"
+#include "base/NumberFormat.h"
+#include "app/OrderBook.h"
+#include "ui/POSDBGrid.h"
 #include "RecordingDialogs.h"
 
 namespace kds {

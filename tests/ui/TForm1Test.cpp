@@ -1,4 +1,4 @@
-#include "KDSSV.h"
+#include "ui/KDSSV.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,14 +15,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "CategoryButtons.h"
-#include "CategoryPanel.h"
-#include "CategoryPanelGroup.h"
-#include "DataSetModel.h"
-#include "OrderBook.h"
-#include "POSDBGrid.h"
+#include "ui/CategoryButtons.h"
+#include "ui/CategoryPanel.h"
+#include "ui/CategoryPanelGroup.h"
+#include "ui/DataSetModel.h"
+#include "app/OrderBook.h"
+#include "ui/POSDBGrid.h"
 #include "RecordingDialogs.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace kds {
 namespace {

@@ -1,4 +1,4 @@
-#include "POSDBGrid.h"
+#include "ui/POSDBGrid.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -14,7 +14,7 @@
 #include <ostream>
 #include <vector>
 
-#include "DataSetModel.h"
+#include "ui/DataSetModel.h"
 #include "FakeGridDataSet.h"
 #include "RecordingDialogs.h"
 

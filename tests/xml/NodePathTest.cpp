@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
-#include "NodePath.h"
-#include "TKivoXmlParse.h"
+#include "xml/NodePath.h"
+#include "xml/TKivoXmlParse.h"
 #include "XmlTestPrint.h"
 
 namespace kds {

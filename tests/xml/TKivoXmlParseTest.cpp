@@ -4,8 +4,8 @@
 #include <sstream>
 #include <string>
 
-#include "TempDir.h"
-#include "TKivoXmlParse.h"
+#include "support/TempDir.h"
+#include "xml/TKivoXmlParse.h"
 #include "XmlTestPrint.h"
 
 namespace kds {

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "XmlNode.h"
+#include "xml/XmlNode.h"
 
 namespace kds {
 

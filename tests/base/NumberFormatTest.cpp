@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 using namespace kds;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TextConvert.h"
+#include "base/TextConvert.h"
 
 using namespace kds;
 

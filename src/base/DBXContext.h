@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "DBXError.h"
+#include "base/DBXError.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "TextConvert.h"
+#include "base/TextConvert.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "DBXContext.h"
+#include "base/DBXContext.h"
 
 namespace kds {
 

@@ -1,4 +1,4 @@
-#include "NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <atomic>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include "TextConvert.h"
+#include "base/TextConvert.h"
 
 namespace kds {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DBXContext.h"
+#include "base/DBXContext.h"
 
 using namespace kds;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DBXError.h"
+#include "base/DBXError.h"
 
 using namespace kds;
 

@@ -1,4 +1,4 @@
-#include "DBXError.h"
+#include "base/DBXError.h"
 
 namespace kds {
 
