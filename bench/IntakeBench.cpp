@@ -5,7 +5,6 @@
 // taken by an order book of 100,000 lines.
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -14,10 +13,9 @@
 #include <malloc.h>
 #include <map>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "RecordingReporter.h"
 #include "app/OrderBook.h"
@@ -30,16 +28,17 @@ namespace fs = std::filesystem;
 
 constexpr int FileCount = 10000;
 
-std::string OrderText(int N)
-{
+std::string OrderText(int N) {
     char Key[16];
     std::snprintf(Key, sizeof Key, "%06d", N);
     std::string T = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Order>\r\n <header>\r\n"
-                    "  <TA001>POS01</TA001>\r\n  <TA002>" + std::string(Key) +
-                    "</TA002>\r\n  <TA003>000123</TA003>\r\n  <TxNo>" + std::to_string(N % 100000) +
+                    "  <TA001>POS01</TA001>\r\n  <TA002>" +
+                    std::string(Key) + "</TA002>\r\n  <TA003>000123</TA003>\r\n  <TxNo>" +
+                    std::to_string(N % 100000) +
                     "</TxNo>\r\n  <TableNo>A12</TableNo>\r\n  <DeliveryType>1</DeliveryType>\r\n"
                     " </header>\r\n <Detail>\r\n";
-    const char* Names[] = {"Green tea latte", "Beef noodle soup", "Fried rice", "Spring rolls", "Mango ice"};
+    const char* Names[] = {"Green tea latte", "Beef noodle soup", "Fried rice", "Spring rolls",
+                           "Mango ice"};
     for (int I = 0; I < 5; ++I)
         T += "  <item>\r\n   <PluName>" + std::string(Names[I]) + "</PluName>\r\n   <SaleQty>" +
              std::to_string(I + 1) + ".5</SaleQty>\r\n   <DoItemOK>0</DoItemOK>\r\n  </item>\r\n";
@@ -49,8 +48,7 @@ std::string OrderText(int N)
 // A program folder under the temporary folder, with FileCount orders waiting.
 class TProgramFolder {
 public:
-    TProgramFolder()
-    {
+    TProgramFolder() {
         std::string Pattern = (fs::temp_directory_path() / "kds-bench-XXXXXX").string();
         if (mkdtemp(Pattern.data()) == nullptr)
             std::abort();
@@ -59,8 +57,7 @@ public:
     ~TProgramFolder() { fs::remove_all(FRoot); }
     const fs::path& Root() const { return FRoot; }
 
-    void Fill() const
-    {
+    void Fill() const {
         fs::remove_all(FRoot / "KDS");
         fs::create_directories(FRoot / "KDS" / "Before");
         fs::create_directories(FRoot / "KDS" / "AFTER");
@@ -75,8 +72,7 @@ private:
     fs::path FRoot;
 };
 
-void BM_Intake(benchmark::State& State)
-{
+void BM_Intake(benchmark::State& State) {
     TProgramFolder Folder;
     int Lines = 0;
     for (auto _ : State) {
@@ -96,12 +92,12 @@ void BM_Intake(benchmark::State& State)
         Book.reset();
         State.ResumeTiming();
     }
-    State.counters["files/s"] = benchmark::Counter(FileCount, benchmark::Counter::kIsIterationInvariantRate);
+    State.counters["files/s"] =
+        benchmark::Counter(FileCount, benchmark::Counter::kIsIterationInvariantRate);
     State.counters["lines"] = Lines;
 }
 
-void BM_LoadAndMoveBaseline(benchmark::State& State)
-{
+void BM_LoadAndMoveBaseline(benchmark::State& State) {
     TProgramFolder Folder;
     for (auto _ : State) {
         State.PauseTiming();
@@ -127,7 +123,8 @@ void BM_LoadAndMoveBaseline(benchmark::State& State)
         if (Moved != FileCount)
             State.SkipWithError("not every file was moved");
     }
-    State.counters["files/s"] = benchmark::Counter(FileCount, benchmark::Counter::kIsIterationInvariantRate);
+    State.counters["files/s"] =
+        benchmark::Counter(FileCount, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 BENCHMARK(BM_Intake)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -135,14 +132,14 @@ BENCHMARK(BM_LoadAndMoveBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)-
 
 // Heap in use by a book of Headers headers with five lines each, filled
 // through the dataset API the way the intake fills it.
-std::size_t BookBytes(int Headers)
-{
+std::size_t BookBytes(int Headers) {
     const std::size_t Start = mallinfo2().uordblks;
     auto Book = std::make_unique<kds::TOrderBook>();
     Book->Create();
     kds::TMemoryDataSet& TA = Book->TA();
     kds::TMemoryDataSet& TB = Book->TB();
-    const char* Names[] = {"Green tea latte", "Beef noodle soup", "Fried rice", "Spring rolls", "Mango ice"};
+    const char* Names[] = {"Green tea latte", "Beef noodle soup", "Fried rice", "Spring rolls",
+                           "Mango ice"};
     for (int H = 0; H < Headers; ++H) {
         char Key[16];
         std::snprintf(Key, sizeof Key, "%06d", H);
@@ -174,8 +171,7 @@ std::size_t BookBytes(int Headers)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     kds::bench::TRecordingReporter Reporter;
     benchmark::RunSpecifiedBenchmarks(&Reporter);
@@ -187,9 +183,10 @@ int main(int argc, char** argv)
         std::printf("intake / load-and-move baseline: %.2fx (aim: at most 2x)\n", I / B);
     }
     const std::size_t Bytes = BookBytes(20000);
-    std::printf("order book of 20,000 headers and 100,000 lines: %.1f MiB heap (%.0f bytes per line, "
-                "header share included)\n",
-                static_cast<double>(Bytes) / (1024.0 * 1024.0), static_cast<double>(Bytes) / 100000.0);
+    std::printf(
+        "order book of 20,000 headers and 100,000 lines: %.1f MiB heap (%.0f bytes per line, "
+        "header share included)\n",
+        static_cast<double>(Bytes) / (1024.0 * 1024.0), static_cast<double>(Bytes) / 100000.0);
     benchmark::Shutdown();
     return 0;
 }

@@ -4,12 +4,11 @@
 // summary prints MB/s and the ratio of our time to the baseline's.
 
 #include <benchmark/benchmark.h>
+#include <cstdio>
+#include <map>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -48,7 +47,9 @@ const std::vector<uint8_t>& Input(int64_t Which) {
     return Which == 0 ? Request : Array;
 }
 
-const char* InputName(int64_t Which) { return Which == 0 ? "request" : "array64k"; }
+const char* InputName(int64_t Which) {
+    return Which == 0 ? "request" : "array64k";
+}
 
 void Parse_Ours(benchmark::State& State) {
     const std::vector<uint8_t>& Data = Input(State.range(0));
@@ -124,7 +125,8 @@ int main(int argc, char** argv) {
             const std::string Base = std::string(Op) + "_RapidJSON/" + Arg;
             auto O = Reporter.Figures.find(Ours);
             auto B = Reporter.Figures.find(Base);
-            if (O == Reporter.Figures.end() || B == Reporter.Figures.end() || B->second.RealTime <= 0)
+            if (O == Reporter.Figures.end() || B == Reporter.Figures.end() ||
+                B->second.RealTime <= 0)
                 continue;
             std::printf("%-10s %-9s %12.1f %12.1f %18.2f\n", Op, InputName(std::stoi(Arg)),
                         O->second.BytesPerSecond / 1e6, B->second.BytesPerSecond / 1e6,

@@ -5,7 +5,6 @@
 // in the same run.
 
 #include <benchmark/benchmark.h>
-
 #include <map>
 #include <string>
 #include <vector>

@@ -12,9 +12,8 @@
 // misreads the inlined pair as mismatched.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
-#include <benchmark/benchmark.h>
-
 #include <atomic>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,8 +38,12 @@ void* operator new(size_t Size) {
         return P;
     throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, size_t) noexcept { std::free(P); }
+void operator delete(void* P) noexcept {
+    std::free(P);
+}
+void operator delete(void* P, size_t) noexcept {
+    std::free(P);
+}
 
 namespace {
 
@@ -122,8 +125,9 @@ struct EchoCall {
     TDBXParameterList Params{nullptr, &Row};
     const std::vector<uint8_t> Request = {0x22, 0x61, 0x62, 0xC0};
     EchoCall() {
-        for (auto [Name, Direction] : {std::pair{u"Value", TDBXParameterDirections::InParameter},
-                                       {u"ReturnParameter", TDBXParameterDirections::ReturnParameter}}) {
+        for (auto [Name, Direction] :
+             {std::pair{u"Value", TDBXParameterDirections::InParameter},
+              {u"ReturnParameter", TDBXParameterDirections::ReturnParameter}}) {
             auto P = std::make_unique<TDBXParameter>();
             P->SetName(Name);
             P->SetDataType(TDBXDataTypes::WideStringType);

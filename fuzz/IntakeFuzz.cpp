@@ -15,35 +15,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path& ProgramFolder()
-{
+const fs::path& ProgramFolder() {
     static const fs::path Root = [] {
         std::string Pattern = (fs::temp_directory_path() / "kds-fuzz-XXXXXX").string();
         if (mkdtemp(Pattern.data()) == nullptr)
             std::abort();
-        std::atexit([] { std::error_code Ec; fs::remove_all(ProgramFolder(), Ec); });
+        std::atexit([] {
+            std::error_code Ec;
+            fs::remove_all(ProgramFolder(), Ec);
+        });
         return fs::path(Pattern);
     }();
     return Root;
 }
 
-void Check(bool Ok)
-{
+void Check(bool Ok) {
     if (!Ok)
         __builtin_trap();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     const fs::path Before = ProgramFolder() / "KDS" / "Before";
     const fs::path After = ProgramFolder() / "KDS" / "AFTER";
     fs::remove_all(ProgramFolder() / "KDS");
     fs::create_directories(Before);
     fs::create_directories(After);
-    std::ofstream(Before / "o.xml", std::ios::binary).write(reinterpret_cast<const char*>(Data),
-                                                            static_cast<std::streamsize>(Size));
+    std::ofstream(Before / "o.xml", std::ios::binary)
+        .write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
 
     kds::TOrderBook Book;
     Book.Create();

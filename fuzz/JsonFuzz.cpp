@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "data/DBXJSON.h"
 #include "base/NumberFormat.h"
+#include "data/DBXJSON.h"
 
 using namespace kds;
 
@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         const int32_t Offset = Data[0] % static_cast<int32_t>(Size);
         const int32_t End = Offset + Data[1] % (static_cast<int32_t>(Size) - Offset + 1);
         try {
-            if (std::unique_ptr<TJSONValue> Value = TJSONObject::ParseJSONValue(Bytes, Offset, End, true))
+            if (std::unique_ptr<TJSONValue> Value =
+                    TJSONObject::ParseJSONValue(Bytes, Offset, End, true))
                 CheckRoundTrip(*Value);
         } catch (const TJSONException&) {
         }

@@ -25,29 +25,45 @@ struct TColumnType {
     int32_t SubType;
 };
 
-const TColumnType Types[] = {
-    {1, 0},  {2, 0},  {3, 0},  {3, 22}, {3, 32}, {4, 0},  {5, 0},  {6, 0},  {7, 0},
-    {7, 27}, {8, 0},  {10, 0}, {11, 0}, {12, 0}, {18, 0}, {23, 0}, {24, 0}, {25, 0},
-    {26, 0}, {27, 0}, {28, 0}, {29, 0}, {33, 0}, {36, 0}, {37, 0}, {38, 0}, {17, 0}};
+const TColumnType Types[] = {{1, 0},  {2, 0},  {3, 0},  {3, 22}, {3, 32}, {4, 0},  {5, 0},
+                             {6, 0},  {7, 0},  {7, 27}, {8, 0},  {10, 0}, {11, 0}, {12, 0},
+                             {18, 0}, {23, 0}, {24, 0}, {25, 0}, {26, 0}, {27, 0}, {28, 0},
+                             {29, 0}, {33, 0}, {36, 0}, {37, 0}, {38, 0}, {17, 0}};
 constexpr size_t TypeCount = sizeof Types / sizeof Types[0];
 
 void Touch(TDBXWritableValue& V) {
     if (V.IsNull())
         return;
     switch (V.ValueType().DataType()) {
-    case 1: case 26: V.GetString(); break;
-    case 2: V.GetDate(); break;
-    case 3: case 33:
+    case 1:
+    case 26:
+        V.GetString();
+        break;
+    case 2:
+        V.GetDate();
+        break;
+    case 3:
+    case 33:
         if (V.ValueType().SubType() == 0 || V.ValueType().DataType() == 33)
             V.GetBytes();
         else
             V.AsString();
         break;
-    case 36: V.GetTimeStampOffset(); break;
-    case 37: V.GetJSONValue(); break;
-    case 38: V.GetCallbackValue(); break;
-    case 23: case 17: break;
-    default: V.AsString(); break;
+    case 36:
+        V.GetTimeStampOffset();
+        break;
+    case 37:
+        V.GetJSONValue();
+        break;
+    case 38:
+        V.GetCallbackValue();
+        break;
+    case 23:
+    case 17:
+        break;
+    default:
+        V.AsString();
+        break;
     }
 }
 

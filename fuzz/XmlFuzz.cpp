@@ -16,12 +16,11 @@
 
 namespace {
 
-const char* const FixedPaths[] = {"Order",        "header\\TA001", "Detail\\item[1]@no", "..\\..\\x",
-                                  "a\\b[2]\\c",   "*[*]",          "@id",                "\\\\",
-                                  "item[$7]\\..", "k:n[0]"};
+const char* const FixedPaths[] = {
+    "Order", "header\\TA001", "Detail\\item[1]@no", "..\\..\\x", "a\\b[2]\\c", "*[*]",
+    "@id",   "\\\\",          "item[$7]\\..",       "k:n[0]"};
 
-void Exercise(kds::TKivoXmlParse& Cursor, const std::string& Path)
-{
+void Exercise(kds::TKivoXmlParse& Cursor, const std::string& Path) {
     try {
         Cursor.MoveTo(Path);
         Cursor.IsExistNode(Path);
@@ -41,8 +40,7 @@ void Exercise(kds::TKivoXmlParse& Cursor, const std::string& Path)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     const std::string Input(reinterpret_cast<const char*>(Data), Size);
     const std::size_t Nul = Input.find('\0');
     const std::string Doc = Input.substr(0, Nul);

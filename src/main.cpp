@@ -2,7 +2,6 @@
 // window, on the window thread. Takes no arguments and reads no command line.
 #include <QApplication>
 #include <QMessageBox>
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,15 +12,14 @@
 
 namespace {
 
-bool HasDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 // An error that ends start-up: always on standard error, and in a message box
 // where there is a screen to show it on.
-void ReportStartupError(const std::string& Text, bool Offscreen)
-{
+void ReportStartupError(const std::string& Text, bool Offscreen) {
     std::fprintf(stderr, "kdssv: start-up failed: %s\n", Text.c_str());
     if (!Offscreen && qApp)
         QMessageBox::critical(nullptr, QStringLiteral("kdssv"), QString::fromStdString(Text));
@@ -29,8 +27,7 @@ void ReportStartupError(const std::string& Text, bool Offscreen)
 
 } // namespace
 
-int main(int, char** argv)
-{
+int main(int, char** argv) {
     // Without a screen the terminals' server must still run, so the window
     // goes to Qt's offscreen platform. An explicit QT_QPA_PLATFORM wins.
     bool Offscreen = qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen");

@@ -6,20 +6,17 @@
 
 namespace kds {
 
-TDataSource::TDataSource(TMemoryDataSet* DataSet)
-{
+TDataSource::TDataSource(TMemoryDataSet* DataSet) {
     SetDataSet(DataSet);
 }
 
-TDataSource::~TDataSource()
-{
+TDataSource::~TDataSource() {
     SetDataSet(nullptr);
     // Observers (a detail's master link among them) must stop using us.
     Notify([this](TDataSetObserver& O) { O.DataSourceDestroying(*this); });
 }
 
-void TDataSource::SetDataSet(TMemoryDataSet* DataSet)
-{
+void TDataSource::SetDataSet(TMemoryDataSet* DataSet) {
     if (DataSet == FDataSet)
         return;
     if (FDataSet != nullptr) {
@@ -36,21 +33,19 @@ void TDataSource::SetDataSet(TMemoryDataSet* DataSet)
     }
 }
 
-void TDataSource::DetachFromDataSet()
-{
+void TDataSource::DetachFromDataSet() {
     FDataSet = nullptr;
     Notify([this](TDataSetObserver& O) { O.DataSourceDetaching(*this); });
 }
 
-void TDataSource::AddObserver(TDataSetObserver* Observer)
-{
-    if (Observer == nullptr || std::find(FObservers.begin(), FObservers.end(), Observer) != FObservers.end())
+void TDataSource::AddObserver(TDataSetObserver* Observer) {
+    if (Observer == nullptr ||
+        std::find(FObservers.begin(), FObservers.end(), Observer) != FObservers.end())
         return;
     FObservers.push_back(Observer);
 }
 
-void TDataSource::RemoveObserver(TDataSetObserver* Observer)
-{
+void TDataSource::RemoveObserver(TDataSetObserver* Observer) {
     auto It = std::find(FObservers.begin(), FObservers.end(), Observer);
     if (It == FObservers.end())
         return;
@@ -60,8 +55,7 @@ void TDataSource::RemoveObserver(TDataSetObserver* Observer)
         FObservers.erase(It);
 }
 
-void TDataSource::Compact()
-{
+void TDataSource::Compact() {
     FObservers.erase(std::remove(FObservers.begin(), FObservers.end(), nullptr), FObservers.end());
 }
 

@@ -96,9 +96,7 @@ public:
     void RemoveObserver(TDataSetObserver* Observer);
 
     // --- Called by the dataset to pass a notice on. ---
-    template <typename F>
-    void Notify(F&& Call)
-    {
+    template <typename F> void Notify(F&& Call) {
         ++FNotifying;
         for (std::size_t I = 0; I < FObservers.size(); ++I)
             if (FObservers[I] != nullptr)
@@ -109,7 +107,7 @@ public:
 
 private:
     friend class TMemoryDataSet;
-    void Compact(); // drops the entries removed during a notice
+    void Compact();           // drops the entries removed during a notice
     void DetachFromDataSet(); // the dataset is going away
 
     TMemoryDataSet* FDataSet = nullptr;

@@ -76,8 +76,8 @@ public:
     virtual void AssignIn(std::byte* Rec, const TField& Source, const std::byte* SourceRec) const;
 
 protected:
-    TField(TMemoryDataSet& DataSet, std::string FieldName, TFieldType DataType, int Size,
-           int Index, std::size_t Offset);
+    TField(TMemoryDataSet& DataSet, std::string FieldName, TFieldType DataType, int Size, int Index,
+           std::size_t Offset);
 
 private:
     TMemoryDataSet& FDataSet;

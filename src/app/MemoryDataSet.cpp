@@ -10,8 +10,7 @@ namespace {
 
 constexpr std::uint64_t PendingMarker = std::numeric_limits<std::uint64_t>::max();
 
-bool SameTextNoCase(const std::string& A, const std::string& B)
-{
+bool SameTextNoCase(const std::string& A, const std::string& B) {
     if (A.size() != B.size())
         return false;
     for (std::size_t I = 0; I < A.size(); ++I) {
@@ -28,8 +27,7 @@ bool SameTextNoCase(const std::string& A, const std::string& B)
 }
 
 // "A;B ; C" -> {"A", "B", "C"}; empty parts are dropped.
-std::vector<std::string> SplitFieldList(const std::string& List)
-{
+std::vector<std::string> SplitFieldList(const std::string& List) {
     std::vector<std::string> Out;
     std::size_t Start = 0;
     while (Start <= List.size()) {
@@ -48,16 +46,14 @@ std::vector<std::string> SplitFieldList(const std::string& List)
     return Out;
 }
 
-TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::string& Name)
-{
+TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::string& Name) {
     for (const auto& F : Fields)
         if (SameTextNoCase(F->FieldName(), Name))
             return F.get();
     return nullptr;
 }
 
-[[noreturn]] void FieldNotFound(const std::string& Name)
-{
+[[noreturn]] void FieldNotFound(const std::string& Name) {
     throw EDatabaseError("Field '" + Name + "' not found");
 }
 
@@ -65,18 +61,15 @@ TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::st
 
 // ---------------------------------------------------------------- definitions
 
-void TFieldDefs::Add(const std::string& Name, TFieldType DataType, int Size)
-{
+void TFieldDefs::Add(const std::string& Name, TFieldType DataType, int Size) {
     FItems.push_back(TFieldDef{Name, DataType, Size});
 }
 
-void TIndexDefs::Add(const std::string& Name, const std::string& Fields, TIndexOptions Options)
-{
+void TIndexDefs::Add(const std::string& Name, const std::string& Fields, TIndexOptions Options) {
     FItems.push_back(TIndexDef{Name, Fields, Options});
 }
 
-const TIndexDef* TIndexDefs::Find(const std::string& Name) const
-{
+const TIndexDef* TIndexDefs::Find(const std::string& Name) const {
     for (const TIndexDef& D : FItems)
         if (SameTextNoCase(D.Name, Name))
             return &D;
@@ -98,13 +91,11 @@ public:
     void StateChanged(TMemoryDataSet&) override { FDetail.MasterChanged(); }
     // The master's dataset is gone: the link is not in force until another
     // one is attached.
-    void DataSourceDetaching(TDataSource&) override
-    {
+    void DataSourceDetaching(TDataSource&) override {
         FDetail.FMasterFieldCache.clear();
         FDetail.MasterChanged();
     }
-    void DataSourceDestroying(TDataSource& Source) override
-    {
+    void DataSourceDestroying(TDataSource& Source) override {
         FDetail.FMasterFieldCache.clear();
         if (&Source == FDetail.FMasterSource)
             FDetail.DetachMaster();
@@ -116,18 +107,15 @@ private:
 
 // ---------------------------------------------------------------- comparisons
 
-bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, std::uint32_t B) const
-{
+bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, std::uint32_t B) const {
     return DataSet->RowBefore(A, B);
 }
 
-bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, const TProbe& B) const
-{
+bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, const TProbe& B) const {
     return DataSet->CompareKeys(DataSet->Rec(A), B.Rec, B.Count) < 0;
 }
 
-bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) const
-{
+bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) const {
     return DataSet->CompareKeys(A.Rec, DataSet->Rec(B), A.Count) < 0;
 }
 
@@ -135,8 +123,7 @@ namespace {
 
 // Text values are short (a few bytes): comparing them in place is cheaper than
 // a call per value. Same order as TStringField::CompareIn.
-int CompareText(const std::byte* A, const std::byte* B)
-{
+int CompareText(const std::byte* A, const std::byte* B) {
     std::uint16_t LA, LB;
     std::memcpy(&LA, A, sizeof LA);
     std::memcpy(&LB, B, sizeof LB);
@@ -151,20 +138,19 @@ int CompareText(const std::byte* A, const std::byte* B)
 
 } // namespace
 
-int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const
-{
+int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const {
     for (int I = 0; I < Count; ++I) {
         const TField* F = FIndexFields[static_cast<std::size_t>(I)];
-        const int C = F->DataType() == TFieldType::ftString ? CompareText(A + F->Offset(), B + F->Offset())
-                                                            : F->CompareIn(A, B);
+        const int C = F->DataType() == TFieldType::ftString
+                          ? CompareText(A + F->Offset(), B + F->Offset())
+                          : F->CompareIn(A, B);
         if (C != 0)
             return C;
     }
     return 0;
 }
 
-bool TMemoryDataSet::RowBefore(std::uint32_t A, std::uint32_t B) const
-{
+bool TMemoryDataSet::RowBefore(std::uint32_t A, std::uint32_t B) const {
     const int C = CompareKeys(Rec(A), Rec(B), static_cast<int>(FIndexFields.size()));
     if (C != 0)
         return C < 0;
@@ -174,12 +160,9 @@ bool TMemoryDataSet::RowBefore(std::uint32_t A, std::uint32_t B) const
 // ---------------------------------------------------------------- life
 
 TMemoryDataSet::TMemoryDataSet(std::string Name)
-    : FName(std::move(Name)), FMasterObserver(std::make_unique<TMasterObserver>(*this))
-{
-}
+    : FName(std::move(Name)), FMasterObserver(std::make_unique<TMasterObserver>(*this)) {}
 
-TMemoryDataSet::~TMemoryDataSet()
-{
+TMemoryDataSet::~TMemoryDataSet() {
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     const std::vector<TDataSource*> Sources = FDataSources;
@@ -187,21 +170,17 @@ TMemoryDataSet::~TMemoryDataSet()
         S->DetachFromDataSet();
 }
 
-void TMemoryDataSet::CheckActive() const
-{
+void TMemoryDataSet::CheckActive() const {
     if (!Active())
         throw EDatabaseError("Cannot perform this operation on a closed dataset");
 }
 
-template <typename F>
-void TMemoryDataSet::NotifyAll(F&& Call)
-{
+template <typename F> void TMemoryDataSet::NotifyAll(F&& Call) {
     for (std::size_t I = 0; I < FDataSources.size(); ++I)
         FDataSources[I]->Notify(Call);
 }
 
-void TMemoryDataSet::NotifyCurrent()
-{
+void TMemoryDataSet::NotifyCurrent() {
     const int Row = CurrentRow();
     std::uint64_t Seq = 0;
     if (FState == TDataSetState::dsInsert)
@@ -216,16 +195,14 @@ void TMemoryDataSet::NotifyCurrent()
     NotifyAll([&](TDataSetObserver& O) { O.CurrentRowChanged(*this, Old, Row); });
 }
 
-void TMemoryDataSet::NotifyState(TDataSetState Old)
-{
+void TMemoryDataSet::NotifyState(TDataSetState Old) {
     if (Old != FState)
         NotifyAll([&](TDataSetObserver& O) { O.StateChanged(*this); });
 }
 
 // ---------------------------------------------------------------- creation
 
-void TMemoryDataSet::CreateDataSet()
-{
+void TMemoryDataSet::CreateDataSet() {
     if (FFieldDefs.Count() == 0)
         throw EDatabaseError("No fields defined.  Cannot create dataset");
 
@@ -252,8 +229,8 @@ void TMemoryDataSet::CreateDataSet()
     ResolveIndex(FIndexName, Fields, IndexFields);
     const std::size_t MasterCount = SplitFieldList(FMasterFields).size();
     if (MasterCount > IndexFields.size())
-        throw EDatabaseError("Master fields need an index of at least " + std::to_string(MasterCount) +
-                             " fields");
+        throw EDatabaseError("Master fields need an index of at least " +
+                             std::to_string(MasterCount) + " fields");
 
     const TDataSetState OldState = FState;
     NotifyAll([&](TDataSetObserver& O) { O.PresentationAboutToBeReset(*this); });
@@ -281,8 +258,7 @@ void TMemoryDataSet::CreateDataSet()
 
 void TMemoryDataSet::ResolveIndex(const std::string& IndexName,
                                   const std::vector<std::unique_ptr<TField>>& Fields,
-                                  std::vector<const TField*>& Out) const
-{
+                                  std::vector<const TField*>& Out) const {
     Out.clear();
     if (IndexName.empty())
         return;
@@ -299,28 +275,24 @@ void TMemoryDataSet::ResolveIndex(const std::string& IndexName,
 
 // ---------------------------------------------------------------- fields
 
-TField& TMemoryDataSet::Fields(int Index) const
-{
+TField& TMemoryDataSet::Fields(int Index) const {
     if (Index < 0 || Index >= FieldCount())
         throw EDatabaseError("List index out of bounds (" + std::to_string(Index) + ")");
     return *FFields[static_cast<std::size_t>(Index)];
 }
 
-TField* TMemoryDataSet::FindField(const std::string& Name) const
-{
+TField* TMemoryDataSet::FindField(const std::string& Name) const {
     return FindIn(FFields, Name);
 }
 
-TField& TMemoryDataSet::FieldByName(const std::string& Name) const
-{
+TField& TMemoryDataSet::FieldByName(const std::string& Name) const {
     TField* F = FindField(Name);
     if (F == nullptr)
         FieldNotFound(Name);
     return *F;
 }
 
-const std::byte* TMemoryDataSet::CurrentRecord() const
-{
+const std::byte* TMemoryDataSet::CurrentRecord() const {
     if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit)
         return FBuffer.data();
     if (FCurrent >= 0)
@@ -328,15 +300,13 @@ const std::byte* TMemoryDataSet::CurrentRecord() const
     return nullptr;
 }
 
-std::byte* TMemoryDataSet::EditRecord()
-{
+std::byte* TMemoryDataSet::EditRecord() {
     if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
         throw EDatabaseError("Dataset not in edit or insert mode");
     return FBuffer.data();
 }
 
-void TMemoryDataSet::FieldChanged(const TField&)
-{
+void TMemoryDataSet::FieldChanged(const TField&) {
     FModified = true;
     const int Row = CurrentRow();
     NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, Row); });
@@ -344,13 +314,12 @@ void TMemoryDataSet::FieldChanged(const TField&)
 
 // ---------------------------------------------------------------- storage
 
-std::byte* TMemoryDataSet::Rec(std::uint32_t Slot) const
-{
-    return FBlocks[Slot / BlockRows].get() + static_cast<std::size_t>(Slot % BlockRows) * FRecordSize;
+std::byte* TMemoryDataSet::Rec(std::uint32_t Slot) const {
+    return FBlocks[Slot / BlockRows].get() +
+           static_cast<std::size_t>(Slot % BlockRows) * FRecordSize;
 }
 
-std::uint32_t TMemoryDataSet::AllocSlot()
-{
+std::uint32_t TMemoryDataSet::AllocSlot() {
     if (!FFree.empty()) {
         const std::uint32_t S = FFree.back();
         FFree.pop_back();
@@ -365,22 +334,19 @@ std::uint32_t TMemoryDataSet::AllocSlot()
     return S;
 }
 
-void TMemoryDataSet::FreeSlot(std::uint32_t Slot)
-{
+void TMemoryDataSet::FreeSlot(std::uint32_t Slot) {
     FSeq[Slot] = 0;
     FFree.push_back(Slot);
 }
 
 // ---------------------------------------------------------------- presentation
 
-bool TMemoryDataSet::MasterLinkActive() const
-{
+bool TMemoryDataSet::MasterLinkActive() const {
     return Active() && FMasterSource != nullptr && FMasterSource->DataSet() != nullptr &&
            !FMasterNames.empty();
 }
 
-bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
-{
+bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const {
     const TMemoryDataSet* Master = FMasterSource->DataSet();
     if (!Master->Active())
         return false;
@@ -408,8 +374,7 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const
     return true;
 }
 
-void TMemoryDataSet::RebuildPresentation()
-{
+void TMemoryDataSet::RebuildPresentation() {
     FView.clear();
     FLinkedView = MasterLinkActive();
     if (FLinkedView) {
@@ -426,8 +391,7 @@ void TMemoryDataSet::RebuildPresentation()
     }
 }
 
-void TMemoryDataSet::ResetPresentation()
-{
+void TMemoryDataSet::ResetPresentation() {
     NotifyAll([&](TDataSetObserver& O) { O.PresentationAboutToBeReset(*this); });
     RebuildPresentation();
     FCurrent = FView.empty() ? -1 : 0;
@@ -439,8 +403,7 @@ void TMemoryDataSet::ResetPresentation()
     NotifyCurrent();
 }
 
-bool TMemoryDataSet::Presents(const std::byte* Record) const
-{
+bool TMemoryDataSet::Presents(const std::byte* Record) const {
     if (!FLinkedView)
         return true;
     if (!FMasterHasRow)
@@ -448,15 +411,14 @@ bool TMemoryDataSet::Presents(const std::byte* Record) const
     return CompareKeys(Record, FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0;
 }
 
-std::size_t TMemoryDataSet::ViewPosition(std::uint32_t Slot) const
-{
-    const auto It = std::lower_bound(FView.begin(), FView.end(), Slot,
-                                     [this](std::uint32_t A, std::uint32_t B) { return RowBefore(A, B); });
+std::size_t TMemoryDataSet::ViewPosition(std::uint32_t Slot) const {
+    const auto It =
+        std::lower_bound(FView.begin(), FView.end(), Slot,
+                         [this](std::uint32_t A, std::uint32_t B) { return RowBefore(A, B); });
     return static_cast<std::size_t>(It - FView.begin());
 }
 
-void TMemoryDataSet::InsertIntoView(std::uint32_t Slot, std::size_t Pos)
-{
+void TMemoryDataSet::InsertIntoView(std::uint32_t Slot, std::size_t Pos) {
     const int Row = static_cast<int>(Pos);
     NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeInserted(*this, Row); });
     FView.insert(FView.begin() + static_cast<std::ptrdiff_t>(Pos), Slot);
@@ -465,8 +427,7 @@ void TMemoryDataSet::InsertIntoView(std::uint32_t Slot, std::size_t Pos)
     NotifyAll([&](TDataSetObserver& O) { O.RowInserted(*this, Row); });
 }
 
-void TMemoryDataSet::RemoveFromView(std::size_t Pos)
-{
+void TMemoryDataSet::RemoveFromView(std::size_t Pos) {
     const int Row = static_cast<int>(Pos);
     NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeRemoved(*this, Row); });
     FView.erase(FView.begin() + static_cast<std::ptrdiff_t>(Pos));
@@ -477,16 +438,14 @@ void TMemoryDataSet::RemoveFromView(std::size_t Pos)
     NotifyAll([&](TDataSetObserver& O) { O.RowRemoved(*this, Row); });
 }
 
-std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const
-{
+std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const {
     const std::size_t Pos = ViewPosition(Slot);
     if (Pos < FView.size() && FView[Pos] == Slot)
         return Pos;
     return std::string::npos;
 }
 
-void TMemoryDataSet::MasterChanged()
-{
+void TMemoryDataSet::MasterChanged() {
     if (!Active())
         return;
     if (MasterLinkActive() == FLinkedView) {
@@ -495,7 +454,8 @@ void TMemoryDataSet::MasterChanged()
         std::vector<std::byte>& Key = FMasterScratch;
         const bool Has = ReadMasterKey(Key);
         if (Has == FMasterHasRow &&
-            (!Has || CompareKeys(Key.data(), FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0))
+            (!Has || CompareKeys(Key.data(), FMasterKey.data(),
+                                 static_cast<int>(FMasterNames.size())) == 0))
             return;
     }
     // Lines being appended or edited for the old header are settled first.
@@ -503,8 +463,7 @@ void TMemoryDataSet::MasterChanged()
     ResetPresentation();
 }
 
-void TMemoryDataSet::DetachMaster()
-{
+void TMemoryDataSet::DetachMaster() {
     if (FMasterSource != nullptr)
         FMasterSource->RemoveObserver(FMasterObserver.get());
     FMasterSource = nullptr;
@@ -516,8 +475,7 @@ void TMemoryDataSet::DetachMaster()
 
 // ---------------------------------------------------------------- editing
 
-void TMemoryDataSet::Append()
-{
+void TMemoryDataSet::Append() {
     CheckActive();
     CheckBrowseMode();
     const TDataSetState OldState = FState;
@@ -525,7 +483,8 @@ void TMemoryDataSet::Append()
     if (FLinkedView && FMasterHasRow) {
         for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
             const TField* F = FIndexFields[I];
-            std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(), F->DataSize());
+            std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(),
+                        F->DataSize());
         }
     }
     FModified = false;
@@ -537,8 +496,7 @@ void TMemoryDataSet::Append()
     NotifyCurrent();
 }
 
-void TMemoryDataSet::Edit()
-{
+void TMemoryDataSet::Edit() {
     CheckActive();
     if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit)
         return;
@@ -554,8 +512,7 @@ void TMemoryDataSet::Edit()
     NotifyState(OldState);
 }
 
-TRowId TMemoryDataSet::Post()
-{
+TRowId TMemoryDataSet::Post() {
     CheckActive();
     if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
         throw EDatabaseError("Dataset not in edit or insert mode");
@@ -636,8 +593,7 @@ TRowId TMemoryDataSet::Post()
     return Id;
 }
 
-void TMemoryDataSet::Cancel()
-{
+void TMemoryDataSet::Cancel() {
     if (FState == TDataSetState::dsInsert) {
         const int Row = static_cast<int>(FView.size());
         NotifyAll([&](TDataSetObserver& O) { O.RowAboutToBeRemoved(*this, Row); });
@@ -656,8 +612,7 @@ void TMemoryDataSet::Cancel()
     }
 }
 
-void TMemoryDataSet::CheckBrowseMode()
-{
+void TMemoryDataSet::CheckBrowseMode() {
     if (FState != TDataSetState::dsInsert && FState != TDataSetState::dsEdit)
         return;
     if (FModified)
@@ -666,22 +621,21 @@ void TMemoryDataSet::CheckBrowseMode()
         Cancel();
 }
 
-void TMemoryDataSet::RemoveStored(std::uint32_t Slot)
-{
+void TMemoryDataSet::RemoveStored(std::uint32_t Slot) {
     const std::size_t Pos = FindInView(Slot);
     if (Pos != std::string::npos)
         RemoveFromView(Pos);
     if (!FIndexFields.empty())
         FIndex->erase(Slot);
-    const auto It = std::lower_bound(FOrder.begin(), FOrder.end(), Slot,
-                                     [this](std::uint32_t A, std::uint32_t B) { return FSeq[A] < FSeq[B]; });
+    const auto It =
+        std::lower_bound(FOrder.begin(), FOrder.end(), Slot,
+                         [this](std::uint32_t A, std::uint32_t B) { return FSeq[A] < FSeq[B]; });
     if (It != FOrder.end() && *It == Slot)
         FOrder.erase(It);
     FreeSlot(Slot);
 }
 
-void TMemoryDataSet::Delete()
-{
+void TMemoryDataSet::Delete() {
     CheckActive();
     if (FState == TDataSetState::dsInsert) {
         Cancel();
@@ -696,8 +650,7 @@ void TMemoryDataSet::Delete()
     NotifyCurrent();
 }
 
-bool TMemoryDataSet::DeleteRow(TRowId Id)
-{
+bool TMemoryDataSet::DeleteRow(TRowId Id) {
     if (!Active() || Id.IsNull() || Id.Slot >= FSeq.size() || FSeq[Id.Slot] != Id.Seq)
         return false;
     if (FState == TDataSetState::dsEdit && FEditSlot == Id.Slot)
@@ -709,8 +662,7 @@ bool TMemoryDataSet::DeleteRow(TRowId Id)
 
 // ---------------------------------------------------------------- navigation
 
-void TMemoryDataSet::First()
-{
+void TMemoryDataSet::First() {
     CheckActive();
     CheckBrowseMode();
     FCurrent = FView.empty() ? -1 : 0;
@@ -719,8 +671,7 @@ void TMemoryDataSet::First()
     NotifyCurrent();
 }
 
-void TMemoryDataSet::Last()
-{
+void TMemoryDataSet::Last() {
     CheckActive();
     CheckBrowseMode();
     FCurrent = static_cast<int>(FView.size()) - 1;
@@ -729,8 +680,7 @@ void TMemoryDataSet::Last()
     NotifyCurrent();
 }
 
-void TMemoryDataSet::Next()
-{
+void TMemoryDataSet::Next() {
     CheckActive();
     CheckBrowseMode();
     if (FView.empty()) {
@@ -745,8 +695,7 @@ void TMemoryDataSet::Next()
     NotifyCurrent();
 }
 
-void TMemoryDataSet::Prior()
-{
+void TMemoryDataSet::Prior() {
     CheckActive();
     CheckBrowseMode();
     if (FView.empty()) {
@@ -762,21 +711,18 @@ void TMemoryDataSet::Prior()
     NotifyCurrent();
 }
 
-int TMemoryDataSet::RecNo() const
-{
+int TMemoryDataSet::RecNo() const {
     if (FState == TDataSetState::dsInsert || FCurrent < 0)
         return -1;
     return FCurrent + 1;
 }
 
-void TMemoryDataSet::SetRecNo(int Value)
-{
+void TMemoryDataSet::SetRecNo(int Value) {
     CheckActive();
     MoveToRow(Value - 1);
 }
 
-void TMemoryDataSet::MoveToRow(int Row)
-{
+void TMemoryDataSet::MoveToRow(int Row) {
     CheckActive();
     if (Row < 0 || Row >= static_cast<int>(FView.size()))
         return;
@@ -795,25 +741,21 @@ void TMemoryDataSet::MoveToRow(int Row)
     NotifyCurrent();
 }
 
-int TMemoryDataSet::RowCount() const
-{
+int TMemoryDataSet::RowCount() const {
     return static_cast<int>(FView.size()) + (FState == TDataSetState::dsInsert ? 1 : 0);
 }
 
-int TMemoryDataSet::PendingRow() const
-{
+int TMemoryDataSet::PendingRow() const {
     return FState == TDataSetState::dsInsert ? static_cast<int>(FView.size()) : -1;
 }
 
-int TMemoryDataSet::CurrentRow() const
-{
+int TMemoryDataSet::CurrentRow() const {
     if (FState == TDataSetState::dsInsert)
         return static_cast<int>(FView.size());
     return FCurrent;
 }
 
-const std::byte* TMemoryDataSet::RecordAt(int Row) const
-{
+const std::byte* TMemoryDataSet::RecordAt(int Row) const {
     if (Row < 0)
         return nullptr;
     if (Row == PendingRow())
@@ -826,39 +768,34 @@ const std::byte* TMemoryDataSet::RecordAt(int Row) const
     return Rec(Slot);
 }
 
-std::string TMemoryDataSet::DisplayTextAt(int Row, int Field) const
-{
+std::string TMemoryDataSet::DisplayTextAt(int Row, int Field) const {
     const std::byte* R = RecordAt(Row);
     if (R == nullptr || Field < 0 || Field >= FieldCount())
         return {};
     return FFields[static_cast<std::size_t>(Field)]->DisplayTextIn(R);
 }
 
-bool TMemoryDataSet::IsNullAt(int Row, int Field) const
-{
+bool TMemoryDataSet::IsNullAt(int Row, int Field) const {
     const std::byte* R = RecordAt(Row);
     if (R == nullptr || Field < 0 || Field >= FieldCount())
         return true;
     return FFields[static_cast<std::size_t>(Field)]->IsNullIn(R);
 }
 
-int TMemoryDataSet::RecNoAt(int Row) const
-{
+int TMemoryDataSet::RecNoAt(int Row) const {
     if (Row < 0 || Row >= static_cast<int>(FView.size()))
         return -1;
     return Row + 1;
 }
 
-TRowId TMemoryDataSet::RowIdAt(int Row) const
-{
+TRowId TMemoryDataSet::RowIdAt(int Row) const {
     if (Row < 0 || Row >= static_cast<int>(FView.size()))
         return {};
     const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
     return TRowId{Slot, FSeq[Slot]};
 }
 
-TRowId TMemoryDataSet::CurrentRowId() const
-{
+TRowId TMemoryDataSet::CurrentRowId() const {
     if (FState == TDataSetState::dsInsert)
         return {};
     return RowIdAt(FCurrent);
@@ -866,8 +803,7 @@ TRowId TMemoryDataSet::CurrentRowId() const
 
 // ---------------------------------------------------------------- index and link
 
-void TMemoryDataSet::SetIndexName(const std::string& Name)
-{
+void TMemoryDataSet::SetIndexName(const std::string& Name) {
     if (SameTextNoCase(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
         FIndexName = Name;
         return;
@@ -892,8 +828,7 @@ void TMemoryDataSet::SetIndexName(const std::string& Name)
     ResetPresentation();
 }
 
-void TMemoryDataSet::SetMasterSource(TDataSource* Source)
-{
+void TMemoryDataSet::SetMasterSource(TDataSource* Source) {
     if (Source == FMasterSource)
         return;
     if (FMasterSource != nullptr)
@@ -908,8 +843,7 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source)
     }
 }
 
-void TMemoryDataSet::SetMasterFields(const std::string& Fields)
-{
+void TMemoryDataSet::SetMasterFields(const std::string& Fields) {
     if (Fields == FMasterFields)
         return;
     std::vector<std::string> Names = SplitFieldList(Fields);
@@ -917,7 +851,8 @@ void TMemoryDataSet::SetMasterFields(const std::string& Fields)
         if (Names.size() > FIndexFields.size())
             throw EDatabaseError("Master fields need an index of at least " +
                                  std::to_string(Names.size()) + " fields");
-        const TMemoryDataSet* Master = FMasterSource != nullptr ? FMasterSource->DataSet() : nullptr;
+        const TMemoryDataSet* Master =
+            FMasterSource != nullptr ? FMasterSource->DataSet() : nullptr;
         if (Master != nullptr && Master->Active())
             for (const std::string& N : Names)
                 if (Master->FindField(N) == nullptr)

@@ -252,7 +252,8 @@ private:
     void FieldChanged(const TField& Field);
 
     void CheckActive() const;
-    void ResolveIndex(const std::string& IndexName, const std::vector<std::unique_ptr<TField>>& Fields,
+    void ResolveIndex(const std::string& IndexName,
+                      const std::vector<std::unique_ptr<TField>>& Fields,
                       std::vector<const TField*>& Out) const;
     void RebuildPresentation(); // FView from FOrder / FIndex and the link
     void ResetPresentation();   // RebuildPresentation with notices
@@ -266,8 +267,7 @@ private:
     bool ReadMasterKey(std::vector<std::byte>& Key) const;
     void DetachMaster();
 
-    template <typename F>
-    void NotifyAll(F&& Call);
+    template <typename F> void NotifyAll(F&& Call);
     void NotifyCurrent();
     void NotifyState(TDataSetState Old);
 
@@ -281,10 +281,10 @@ private:
     // Storage: fixed-size records in blocks of BlockRows, never moved.
     static constexpr std::uint32_t BlockRows = 1024;
     std::vector<std::unique_ptr<std::byte[]>> FBlocks;
-    std::vector<std::uint64_t> FSeq;     // per slot: order of storing; 0 = free slot
-    std::vector<std::uint32_t> FFree;    // free slots
+    std::vector<std::uint64_t> FSeq;  // per slot: order of storing; 0 = free slot
+    std::vector<std::uint32_t> FFree; // free slots
     std::uint64_t FNextSeq = 1;
-    std::vector<std::uint32_t> FOrder;   // stored slots in the order they were stored
+    std::vector<std::uint32_t> FOrder; // stored slots in the order they were stored
 
     // Index
     std::string FIndexName;
@@ -294,12 +294,12 @@ private:
     // Master link
     TDataSource* FMasterSource = nullptr;
     std::string FMasterFields;
-    std::vector<std::string> FMasterNames;       // FMasterFields taken apart
+    std::vector<std::string> FMasterNames; // FMasterFields taken apart
     std::unique_ptr<TMasterObserver> FMasterObserver;
-    bool FLinkedView = false;                    // FView was built under the link
-    bool FMasterHasRow = false;                  // the master has a current row
-    std::vector<std::byte> FMasterKey;           // a record of ours holding the master's values
-    std::vector<std::byte> FMasterScratch;       // the same, read afresh to compare
+    bool FLinkedView = false;              // FView was built under the link
+    bool FMasterHasRow = false;            // the master has a current row
+    std::vector<std::byte> FMasterKey;     // a record of ours holding the master's values
+    std::vector<std::byte> FMasterScratch; // the same, read afresh to compare
     // The master's link fields, looked up once; emptied whenever the master's
     // fields may be made anew (its reset) or the link changes.
     mutable std::vector<const TField*> FMasterFieldCache;

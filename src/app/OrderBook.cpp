@@ -3,11 +3,9 @@
 namespace kds {
 
 TOrderBook::TOrderBook()
-    : FTA(std::make_unique<TMemoryDataSet>("TA")),
-      FTB(std::make_unique<TMemoryDataSet>("TB")),
+    : FTA(std::make_unique<TMemoryDataSet>("TA")), FTB(std::make_unique<TMemoryDataSet>("TB")),
       FTAs(std::make_unique<TDataSource>(FTA.get())),
-      FTBs(std::make_unique<TDataSource>(FTB.get()))
-{
+      FTBs(std::make_unique<TDataSource>(FTB.get())) {
     TFieldDefs& A = FTA->FieldDefs();
     A.Add("TA001", TFieldType::ftString, 8);
     A.Add("TA002", TFieldType::ftString, 6);
@@ -30,20 +28,17 @@ TOrderBook::TOrderBook()
     FTB->SetMasterSource(FTAs.get());
 }
 
-TOrderBook::~TOrderBook()
-{
+TOrderBook::~TOrderBook() {
     // Unlink before anything goes, whatever the member order.
     FTB->SetMasterSource(nullptr);
 }
 
-void TOrderBook::Create()
-{
+void TOrderBook::Create() {
     FTA->CreateDataSet();
     FTB->CreateDataSet();
 }
 
-std::string SaleQtyDisplayText(std::optional<double> Value)
-{
+std::string SaleQtyDisplayText(std::optional<double> Value) {
     return TFloatField::FormatDisplayText(Value);
 }
 

@@ -14,15 +14,13 @@ namespace {
 
 // An element named item (a namespace prefix allowed), not a comment, text or
 // processing instruction that happens to carry that name.
-bool IsItemElement(const TXmlNode& Node)
-{
+bool IsItemElement(const TXmlNode& Node) {
     return Node.NodeType() == TXmlNodeType::Element && Node.LocalName() == "item";
 }
 
 // Names in KDS/Before matching the pattern, in byte order. A folder that
 // cannot be read gives none.
-std::vector<std::string> OrderFileNames(const std::string& Folder)
-{
+std::vector<std::string> OrderFileNames(const std::string& Folder) {
     std::vector<std::string> Names;
     DIR* Dir = opendir(Folder.c_str());
     if (Dir == nullptr)
@@ -41,8 +39,7 @@ std::vector<std::string> OrderFileNames(const std::string& Folder)
 
 } // namespace
 
-std::string ReadValue(TKivoXmlParse& Cursor, const std::string& Name)
-{
+std::string ReadValue(TKivoXmlParse& Cursor, const std::string& Name) {
     std::string Result;
     if (Cursor.IsExistNode(Name)) {
         Cursor.MoveTo(Name);
@@ -54,8 +51,7 @@ std::string ReadValue(TKivoXmlParse& Cursor, const std::string& Name)
 
 TOrderIntake::TOrderIntake(TOrderBook& Book) : FBook(Book) {}
 
-bool TOrderIntake::Identify(const std::string& FileName, TFileIdentity& Out)
-{
+bool TOrderIntake::Identify(const std::string& FileName, TFileIdentity& Out) {
     struct stat St {};
     if (stat(FileName.c_str(), &St) != 0)
         return false;
@@ -67,8 +63,7 @@ bool TOrderIntake::Identify(const std::string& FileName, TFileIdentity& Out)
     return true;
 }
 
-TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
-{
+TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir) {
     TIntakeResult Result;
     const std::string Before = (ProgramDir / "KDS" / "Before").string() + "/";
     const std::string After = (ProgramDir / "KDS" / "AFTER").string() + "/";
@@ -79,13 +74,12 @@ TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
         return Result;
     const TMemoryDataSet& TA = FBook.TA();
     const TMemoryDataSet& TB = FBook.TB();
-    const TBookFields Fields{&TA.FieldByName("TA001"),   &TA.FieldByName("TA002"),
-                             &TA.FieldByName("TA003"),   &TA.FieldByName("TA006"),
-                             &TA.FieldByName("TableNo"), &TA.FieldByName("DeliveryType"),
-                             &TB.FieldByName("TB001"),   &TB.FieldByName("TB002"),
-                             &TB.FieldByName("TB003"),   &TB.FieldByName("TB006"),
-                             &TB.FieldByName("PluName"), &TB.FieldByName("SaleQty"),
-                             &TB.FieldByName("DoItemOK")};
+    const TBookFields Fields{
+        &TA.FieldByName("TA001"),   &TA.FieldByName("TA002"),   &TA.FieldByName("TA003"),
+        &TA.FieldByName("TA006"),   &TA.FieldByName("TableNo"), &TA.FieldByName("DeliveryType"),
+        &TB.FieldByName("TB001"),   &TB.FieldByName("TB002"),   &TB.FieldByName("TB003"),
+        &TB.FieldByName("TB006"),   &TB.FieldByName("PluName"), &TB.FieldByName("SaleQty"),
+        &TB.FieldByName("DoItemOK")};
 
     std::map<std::string, TFileIdentity> StillUnmoved;
     for (const std::string& Name : Names) {
@@ -120,8 +114,7 @@ TIntakeResult TOrderIntake::Execute(const std::filesystem::path& ProgramDir)
     return Result;
 }
 
-bool TOrderIntake::TakeIn(const std::string& FileName, const TBookFields& F)
-{
+bool TOrderIntake::TakeIn(const std::string& FileName, const TBookFields& F) {
     TMemoryDataSet& TA = FBook.TA();
     TMemoryDataSet& TB = FBook.TB();
     bool HeaderPending = false; // a TA row of this file awaits its Post

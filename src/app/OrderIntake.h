@@ -13,11 +13,11 @@ class TKivoXmlParse;
 
 // What one intake did; the window shows nothing of it.
 struct TIntakeResult {
-    int Found = 0;    // entries matching the pattern
-    int TakenIn = 0;  // files whose order went into the book
-    int Failed = 0;   // entries left in KDS/Before because they could not be taken in
-    int Moved = 0;    // files moved into KDS/AFTER (retried moves included)
-    int Retried = 0;  // files taken in earlier whose move alone was tried again
+    int Found = 0;   // entries matching the pattern
+    int TakenIn = 0; // files whose order went into the book
+    int Failed = 0;  // entries left in KDS/Before because they could not be taken in
+    int Moved = 0;   // files moved into KDS/AFTER (retried moves included)
+    int Retried = 0; // files taken in earlier whose move alone was tried again
 };
 
 // The order file intake (the window's Action1): takes every order file of

@@ -15,8 +15,7 @@ namespace kds {
 
 namespace {
 
-int RenameNoReplace(const char* From, const char* To)
-{
+int RenameNoReplace(const char* From, const char* To) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
     return renameat2(AT_FDCWD, From, AT_FDCWD, To, RENAME_NOREPLACE);
 #elif defined(SYS_renameat2)
@@ -29,8 +28,7 @@ int RenameNoReplace(const char* From, const char* To)
 
 } // namespace
 
-std::filesystem::path ProgramDirectory()
-{
+std::filesystem::path ProgramDirectory() {
     std::error_code Ec;
     const std::filesystem::path Exe = std::filesystem::read_symlink("/proc/self/exe", Ec);
     if (Ec || Exe.empty())
@@ -38,8 +36,7 @@ std::filesystem::path ProgramDirectory()
     return Exe.parent_path();
 }
 
-bool MatchesOrderFilePattern(std::string_view Name)
-{
+bool MatchesOrderFilePattern(std::string_view Name) {
     static constexpr std::string_view Ext = ".xml";
     if (Name.size() < Ext.size())
         return false;
@@ -54,8 +51,7 @@ bool MatchesOrderFilePattern(std::string_view Name)
     return true;
 }
 
-bool MoveFileByLink(const std::string& From, const std::string& To)
-{
+bool MoveFileByLink(const std::string& From, const std::string& To) {
     // link() fails when To exists, so nothing is ever replaced.
     if (link(From.c_str(), To.c_str()) != 0)
         return false;
@@ -68,8 +64,7 @@ bool MoveFileByLink(const std::string& From, const std::string& To)
     return true;
 }
 
-bool MoveFileNoReplace(const std::string& From, const std::string& To)
-{
+bool MoveFileNoReplace(const std::string& From, const std::string& To) {
     if (RenameNoReplace(From.c_str(), To.c_str()) == 0)
         return true;
     if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP)

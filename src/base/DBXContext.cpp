@@ -17,7 +17,9 @@ bool TDBXContext::IsTracingLevel(int32_t TraceLevel) const {
     return FOnTrace && TraceLevel >= FTraceLevel;
 }
 
-bool TDBXContext::IsTracingCategory(const std::string&) const { return true; }
+bool TDBXContext::IsTracingCategory(const std::string&) const {
+    return true;
+}
 
 int32_t TDBXContext::Dispatch(TDBXTraceInfo Info) const {
     if (!FOnTrace)

@@ -30,7 +30,9 @@ std::string SeparatorUtf8(char16_t Separator) {
     return Utf16ToUtf8(std::u16string_view(&Separator, 1));
 }
 
-bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+bool IsBlank(char C) {
+    return C == ' ' || C == '\t';
+}
 
 } // namespace
 
@@ -48,7 +50,9 @@ void TNumberFormat::SetDecimalSeparator(char16_t Separator) {
     GSeparator.store(Separator == 0 ? u'.' : Separator, std::memory_order_release);
 }
 
-void TNumberFormat::LoadFromSystemLocale() { SetDecimalSeparator(SeparatorOfSystemLocale()); }
+void TNumberFormat::LoadFromSystemLocale() {
+    SetDecimalSeparator(SeparatorOfSystemLocale());
+}
 
 std::string FloatToStrGeneral(double Value, char16_t DecimalSeparator) {
     if (std::isnan(Value))

@@ -4,7 +4,9 @@
 
 namespace kds {
 
-int32_t TDBXCallback::AddRef() { return FFRefCount.fetch_add(1) + 1; }
+int32_t TDBXCallback::AddRef() {
+    return FFRefCount.fetch_add(1) + 1;
+}
 
 int32_t TDBXCallback::Release() {
     const int32_t Count = FFRefCount.fetch_sub(1) - 1;
@@ -16,7 +18,9 @@ int32_t TDBXCallback::Release() {
 void TDBXCallback::SetConnectionHandler(TDBXConnectionHandler*) {}
 void TDBXCallback::SetDsServer(TDSServer*) {}
 void TDBXCallback::SetOrdinal(int32_t) {}
-bool TDBXCallback::GetConnectionLost() const { return false; }
+bool TDBXCallback::GetConnectionLost() const {
+    return false;
+}
 
 TDBXCallbackDelegate::~TDBXCallbackDelegate() {
     if (FDelegate)

@@ -48,10 +48,10 @@ inline constexpr int32_t CallbackType = 38;
 
 // Sub types that change behaviour; every other sub type is carried along.
 namespace TDBXSubDataTypes {
-inline constexpr int32_t MemoSubType = 22;       // 8-bit text memo
-inline constexpr int32_t SingleSubType = 27;     // a double carried as a 4-byte single
-inline constexpr int32_t WideMemoSubType = 32;   // UTF-16 text memo
-inline constexpr int32_t HMemoSubType = 33;      // 8-bit text memo
+inline constexpr int32_t MemoSubType = 22;     // 8-bit text memo
+inline constexpr int32_t SingleSubType = 27;   // a double carried as a 4-byte single
+inline constexpr int32_t WideMemoSubType = 32; // UTF-16 text memo
+inline constexpr int32_t HMemoSubType = 33;    // 8-bit text memo
 } // namespace TDBXSubDataTypes
 
 namespace TDBXParameterDirections {

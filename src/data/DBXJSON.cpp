@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "data/JSONByteReader.h"
 #include "base/NumberFormat.h"
 #include "base/TextConvert.h"
+#include "data/JSONByteReader.h"
 
 namespace kds {
 
@@ -13,7 +13,9 @@ namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
-std::u16string AsciiToUtf16(const std::string& Text) { return std::u16string(Text.begin(), Text.end()); }
+std::u16string AsciiToUtf16(const std::string& Text) {
+    return std::u16string(Text.begin(), Text.end());
+}
 
 // How each ASCII code unit is written inside a string's byte form: 0 raw,
 // else the character after the backslash ('u' for a \uXXXX escape).
@@ -74,8 +76,7 @@ void FreeIfOwned(const TJSONAncestor* Node) {
 
 // Objects and arrays share one layout: an opening byte, the items joined by
 // ",", a closing byte.
-template <typename TItem>
-int32_t ListEstimatedByteSize(const std::vector<TItem*>& Items) {
+template <typename TItem> int32_t ListEstimatedByteSize(const std::vector<TItem*>& Items) {
     if (Items.empty())
         return 2;
     int32_t Size = 1;
@@ -221,9 +222,11 @@ public:
         FValues.clear();
         FPairs.clear();
         if (!CacheGone) {
-            if (FValues.capacity() <= StackKeepLimit && FValues.capacity() > NodeCache.Values.capacity())
+            if (FValues.capacity() <= StackKeepLimit &&
+                FValues.capacity() > NodeCache.Values.capacity())
                 FValues.swap(NodeCache.Values);
-            if (FPairs.capacity() <= StackKeepLimit && FPairs.capacity() > NodeCache.Pairs.capacity())
+            if (FPairs.capacity() <= StackKeepLimit &&
+                FPairs.capacity() > NodeCache.Pairs.capacity())
                 FPairs.swap(NodeCache.Pairs);
         }
     }
@@ -289,8 +292,8 @@ public:
         const size_t Base = FPairs.size();
         const int32_t Result = ParseMembers();
         Target.FMembers.reserve(Target.FMembers.size() + (FPairs.size() - Base));
-        Target.FMembers.insert(Target.FMembers.end(), FPairs.begin() + static_cast<std::ptrdiff_t>(Base),
-                               FPairs.end());
+        Target.FMembers.insert(Target.FMembers.end(),
+                               FPairs.begin() + static_cast<std::ptrdiff_t>(Base), FPairs.end());
         FPairs.resize(Base);
         return Result;
     }
@@ -554,7 +557,9 @@ private:
 };
 // --- TJSONAncestor ---------------------------------------------------------
 
-std::u16string TJSONAncestor::Value() const { return std::u16string(); }
+std::u16string TJSONAncestor::Value() const {
+    return std::u16string();
+}
 
 std::vector<uint8_t> TJSONAncestor::ToBytes() const {
     std::vector<uint8_t> Bytes(static_cast<size_t>(EstimatedByteSize()));
@@ -562,11 +567,15 @@ std::vector<uint8_t> TJSONAncestor::ToBytes() const {
     return Bytes;
 }
 
-void TJSONAncestor::AddDescendant(TJSONAncestor* Descendant) { FreeIfOwned(Descendant); }
+void TJSONAncestor::AddDescendant(TJSONAncestor* Descendant) {
+    FreeIfOwned(Descendant);
+}
 
 // --- TJSONString -----------------------------------------------------------
 
-std::u16string TJSONString::Value() const { return FStrBuffer; }
+std::u16string TJSONString::Value() const {
+    return FStrBuffer;
+}
 
 int32_t TJSONString::EstimatedByteSize() const {
     return FHasBuffer ? 6 * static_cast<int32_t>(FStrBuffer.size()) + 2 : 4;
@@ -600,7 +609,8 @@ TJSONString* TJSONString::DoClone() const {
 
 // --- TJSONNumber -----------------------------------------------------------
 
-TJSONNumber::TJSONNumber(double Value) : TJSONString(AsciiToUtf16(FloatToStrGeneral(Value, u'.'))) {}
+TJSONNumber::TJSONNumber(double Value)
+    : TJSONString(AsciiToUtf16(FloatToStrGeneral(Value, u'.'))) {}
 
 TJSONNumber::TJSONNumber(int32_t Value) : TJSONString(AsciiToUtf16(std::to_string(Value))) {}
 
@@ -610,7 +620,9 @@ std::u16string TJSONNumber::Value() const {
     return Utf8ToUtf16(FloatToStrGeneral(AsDouble(), TNumberFormat::DecimalSeparator()));
 }
 
-int32_t TJSONNumber::EstimatedByteSize() const { return static_cast<int32_t>(FStrBuffer.size()); }
+int32_t TJSONNumber::EstimatedByteSize() const {
+    return static_cast<int32_t>(FStrBuffer.size());
+}
 
 int32_t TJSONNumber::ToBytes(uint8_t* Data, int32_t Offset) const {
     uint8_t* Out = Data + Offset;
@@ -619,7 +631,9 @@ int32_t TJSONNumber::ToBytes(uint8_t* Data, int32_t Offset) const {
     return static_cast<int32_t>(Out - Data);
 }
 
-std::u16string TJSONNumber::ToString() const { return FStrBuffer; }
+std::u16string TJSONNumber::ToString() const {
+    return FStrBuffer;
+}
 
 double TJSONNumber::AsDouble() const {
     const std::string Text = Utf16ToUtf8(FStrBuffer);
@@ -637,7 +651,9 @@ int32_t TJSONNumber::AsInt() const {
     return Result;
 }
 
-TJSONNumber* TJSONNumber::DoClone() const { return new TJSONNumber(FStrBuffer); }
+TJSONNumber* TJSONNumber::DoClone() const {
+    return new TJSONNumber(FStrBuffer);
+}
 
 // --- TJSONPair -------------------------------------------------------------
 
@@ -662,7 +678,8 @@ int32_t TJSONPair::EstimatedByteSize() const {
 }
 
 int32_t TJSONPair::ToBytes(uint8_t* Data, int32_t Offset) const {
-    Offset = FJsonString ? FJsonString->ToBytes(Data, Offset) : WriteLiteral(Data, Offset, "null", 4);
+    Offset =
+        FJsonString ? FJsonString->ToBytes(Data, Offset) : WriteLiteral(Data, Offset, "null", 4);
     Data[Offset++] = ':';
     return FJsonValue ? FJsonValue->ToBytes(Data, Offset) : WriteLiteral(Data, Offset, "null", 4);
 }
@@ -708,20 +725,26 @@ TJSONPair* TJSONPair::DoClone() const {
 
 // --- TJSONObject -----------------------------------------------------------
 
-TJSONObject::TJSONObject(TJSONPair* Pair) { AddPair(Pair); }
+TJSONObject::TJSONObject(TJSONPair* Pair) {
+    AddPair(Pair);
+}
 
 TJSONObject::~TJSONObject() {
     for (const TJSONPair* Pair : FMembers)
         FreeIfOwned(Pair);
 }
 
-int32_t TJSONObject::EstimatedByteSize() const { return ListEstimatedByteSize(FMembers); }
+int32_t TJSONObject::EstimatedByteSize() const {
+    return ListEstimatedByteSize(FMembers);
+}
 
 int32_t TJSONObject::ToBytes(uint8_t* Data, int32_t Offset) const {
     return ListToBytes(FMembers, '{', '}', Data, Offset);
 }
 
-std::u16string TJSONObject::ToString() const { return ListToString(FMembers, u'{', u'}'); }
+std::u16string TJSONObject::ToString() const {
+    return ListToString(FMembers, u'{', u'}');
+}
 
 TJSONPair* TJSONObject::Get(int32_t Index) const {
     if (Index < 0 || Index >= Size())
@@ -860,7 +883,8 @@ int32_t TJSONObject::Parse(const std::vector<uint8_t>& Data, int32_t Position) {
 int32_t TJSONObject::Parse(const std::vector<uint8_t>& Data, int32_t Position, int32_t End) {
     if (Data.empty() || Position < 0 || Position >= End || static_cast<size_t>(End) > Data.size())
         return -1;
-    const bool HasByteOrderMark = Data.size() >= 3 && Data[0] == 0xEF && Data[1] == 0xBB && Data[2] == 0xBF;
+    const bool HasByteOrderMark =
+        Data.size() >= 3 && Data[0] == 0xEF && Data[1] == 0xBB && Data[2] == 0xBF;
     TJSONByteReader Reader(Data.data(), Position, End, HasByteOrderMark);
     TJSONParser Parser(Reader);
     Parser.EnterLevel();
@@ -869,7 +893,9 @@ int32_t TJSONObject::Parse(const std::vector<uint8_t>& Data, int32_t Position, i
 
 // --- TJSONArray ------------------------------------------------------------
 
-TJSONArray::TJSONArray(TJSONValue* FirstElem) { AddElement(FirstElem); }
+TJSONArray::TJSONArray(TJSONValue* FirstElem) {
+    AddElement(FirstElem);
+}
 
 TJSONArray::TJSONArray(TJSONValue* FirstElem, TJSONValue* SecondElem) {
     AddElement(FirstElem);
@@ -886,13 +912,17 @@ TJSONArray::~TJSONArray() {
         FreeIfOwned(Element);
 }
 
-int32_t TJSONArray::EstimatedByteSize() const { return ListEstimatedByteSize(FElements); }
+int32_t TJSONArray::EstimatedByteSize() const {
+    return ListEstimatedByteSize(FElements);
+}
 
 int32_t TJSONArray::ToBytes(uint8_t* Data, int32_t Offset) const {
     return ListToBytes(FElements, '[', ']', Data, Offset);
 }
 
-std::u16string TJSONArray::ToString() const { return ListToString(FElements, u'[', u']'); }
+std::u16string TJSONArray::ToString() const {
+    return ListToString(FElements, u'[', u']');
+}
 
 TJSONValue* TJSONArray::Get(int32_t Index) const {
     if (Index < 0 || Index >= Size())

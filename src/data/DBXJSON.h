@@ -87,7 +87,9 @@ public:
     // the buffer with EstimatedByteSize) and returns the position after the
     // last byte written.
     virtual int32_t ToBytes(uint8_t* Data, int32_t Offset) const = 0;
-    std::unique_ptr<TJSONAncestor> Clone() const { return std::unique_ptr<TJSONAncestor>(DoClone()); }
+    std::unique_ptr<TJSONAncestor> Clone() const {
+        return std::unique_ptr<TJSONAncestor>(DoClone());
+    }
     virtual bool GetOwned() const { return FOwned; }
     bool Owned() const { return GetOwned(); }
     virtual void SetOwned(bool Owned) { FOwned = Owned; }

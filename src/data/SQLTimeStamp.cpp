@@ -68,10 +68,10 @@ int32_t CompareTimeStamps(const TSQLTimeStamp& A, const TSQLTimeStamp& B) {
 }
 
 TDateTime SQLTimeStampToDateTime(const TSQLTimeStamp& Value) {
-    const double Days = static_cast<double>(DaysFromCivil(Value.Year, Value.Month, Value.Day) +
-                                            UnixDateDelta);
-    const double Ms = ((Value.Hour * 60.0 + Value.Minute) * 60.0 + Value.Second) * 1000.0 +
-                      Value.Fractions;
+    const double Days =
+        static_cast<double>(DaysFromCivil(Value.Year, Value.Month, Value.Day) + UnixDateDelta);
+    const double Ms =
+        ((Value.Hour * 60.0 + Value.Minute) * 60.0 + Value.Second) * 1000.0 + Value.Fractions;
     return Days + Ms / MSecsPerDay;
 }
 

@@ -23,15 +23,18 @@ std::unique_ptr<TDBXWritableValue> TDBXJSonRow::CreateCustomValue(const TDBXValu
     auto* Type = const_cast<TDBXValueType*>(&ValueType);
     const int32_t Sub = ValueType.SubType();
     switch (ValueType.DataType()) {
-    case TDBXDataTypes::AnsiStringType: return std::make_unique<TDBXAnsiCharsValue>(Type);
-    case TDBXDataTypes::WideStringType: return std::make_unique<TDBXWideCharsValue>(Type);
+    case TDBXDataTypes::AnsiStringType:
+        return std::make_unique<TDBXAnsiCharsValue>(Type);
+    case TDBXDataTypes::WideStringType:
+        return std::make_unique<TDBXWideCharsValue>(Type);
     case TDBXDataTypes::BlobType:
         if (Sub == TDBXSubDataTypes::MemoSubType || Sub == TDBXSubDataTypes::HMemoSubType)
             return std::make_unique<TDBXAnsiCharsValue>(Type);
         if (Sub == TDBXSubDataTypes::WideMemoSubType)
             return std::make_unique<TDBXWideCharsValue>(Type);
         return nullptr;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -76,8 +79,7 @@ void TDBXJSonRow::GetTime(const TDBXValue& V, TDBXTime& Out, bool& IsNull) {
 void TDBXJSonRow::GetTimeStamp(const TDBXValue& V, TSQLTimeStamp& Out, bool& IsNull) {
     IsNull = !At(V).ReadTimeStamp(Out);
 }
-void TDBXJSonRow::GetTimeStampOffset(const TDBXValue& V, TSQLTimeStampOffset& Out,
-                                     bool& IsNull) {
+void TDBXJSonRow::GetTimeStampOffset(const TDBXValue& V, TSQLTimeStampOffset& Out, bool& IsNull) {
     IsNull = !At(V).ReadTimeStampOffset(Out);
 }
 void TDBXJSonRow::GetBcd(const TDBXValue& V, TBcd& Out, bool& IsNull) {
@@ -92,8 +94,7 @@ void TDBXJSonRow::GetWideString(const TDBXValue& V, std::u16string& Out, bool& I
 void TDBXJSonRow::GetBytes(const TDBXValue& V, std::vector<uint8_t>& Out, bool& IsNull) {
     IsNull = !At(V).ReadBytes(Out);
 }
-void TDBXJSonRow::GetJSONValue(const TDBXValue& V, std::unique_ptr<TJSONValue>& Out,
-                               bool& IsNull) {
+void TDBXJSonRow::GetJSONValue(const TDBXValue& V, std::unique_ptr<TJSONValue>& Out, bool& IsNull) {
     IsNull = !At(V).ReadJSON(Out);
 }
 void TDBXJSonRow::GetCallbackValue(const TDBXValue& V, bool& Held) {
@@ -103,20 +104,36 @@ void TDBXJSonRow::GetDBXReader(const TDBXValue& V, int32_t& RowHandle, bool& IsN
     IsNull = !At(V).ReadInt32(RowHandle);
 }
 
-void TDBXJSonRow::SetNull(TDBXWritableValue&) { FDbxRowBuffer->WriteNull(); }
-void TDBXJSonRow::SetBoolean(TDBXWritableValue&, bool V) { FDbxRowBuffer->WriteBoolean(V); }
-void TDBXJSonRow::SetInt64(TDBXWritableValue&, int64_t V) { FDbxRowBuffer->WriteInt64(V); }
-void TDBXJSonRow::SetSingle(TDBXWritableValue&, float V) { FDbxRowBuffer->WriteSingle(V); }
-void TDBXJSonRow::SetDouble(TDBXWritableValue&, double V) { FDbxRowBuffer->WriteDouble(V); }
-void TDBXJSonRow::SetDate(TDBXWritableValue&, TDBXDate V) { FDbxRowBuffer->WriteDate(V); }
-void TDBXJSonRow::SetTime(TDBXWritableValue&, TDBXTime V) { FDbxRowBuffer->WriteTime(V); }
+void TDBXJSonRow::SetNull(TDBXWritableValue&) {
+    FDbxRowBuffer->WriteNull();
+}
+void TDBXJSonRow::SetBoolean(TDBXWritableValue&, bool V) {
+    FDbxRowBuffer->WriteBoolean(V);
+}
+void TDBXJSonRow::SetInt64(TDBXWritableValue&, int64_t V) {
+    FDbxRowBuffer->WriteInt64(V);
+}
+void TDBXJSonRow::SetSingle(TDBXWritableValue&, float V) {
+    FDbxRowBuffer->WriteSingle(V);
+}
+void TDBXJSonRow::SetDouble(TDBXWritableValue&, double V) {
+    FDbxRowBuffer->WriteDouble(V);
+}
+void TDBXJSonRow::SetDate(TDBXWritableValue&, TDBXDate V) {
+    FDbxRowBuffer->WriteDate(V);
+}
+void TDBXJSonRow::SetTime(TDBXWritableValue&, TDBXTime V) {
+    FDbxRowBuffer->WriteTime(V);
+}
 void TDBXJSonRow::SetTimeStamp(TDBXWritableValue&, const TSQLTimeStamp& V) {
     FDbxRowBuffer->WriteTimeStamp(V);
 }
 void TDBXJSonRow::SetTimeStampOffset(TDBXWritableValue&, const TSQLTimeStampOffset& V) {
     FDbxRowBuffer->WriteTimeStampOffset(V);
 }
-void TDBXJSonRow::SetBcd(TDBXWritableValue&, const TBcd& V) { FDbxRowBuffer->WriteBcd(V); }
+void TDBXJSonRow::SetBcd(TDBXWritableValue&, const TBcd& V) {
+    FDbxRowBuffer->WriteBcd(V);
+}
 
 void TDBXJSonRow::SetAnsiString(TDBXWritableValue& Value, std::string_view V) {
     if (FDbxRowBuffer->WriteAnsiString(V, FOverflow))
@@ -130,11 +147,15 @@ void TDBXJSonRow::SetWideString(TDBXWritableValue& Value, std::u16string_view V)
     FOverflow.clear();
 }
 
-void TDBXJSonRow::SetStream(TDBXWritableValue&, TStream& V) { FDbxRowBuffer->WriteBytes(V); }
+void TDBXJSonRow::SetStream(TDBXWritableValue&, TStream& V) {
+    FDbxRowBuffer->WriteBytes(V);
+}
 void TDBXJSonRow::SetJSONValue(TDBXWritableValue&, const TJSONValue& V) {
     FDbxRowBuffer->WriteJSON(V);
 }
-void TDBXJSonRow::SetCallbackValue(TDBXWritableValue&) { FDbxRowBuffer->WriteCallbackMark(); }
+void TDBXJSonRow::SetCallbackValue(TDBXWritableValue&) {
+    FDbxRowBuffer->WriteCallbackMark();
+}
 
 void TDBXJSonRow::SetDBXReader(TDBXWritableValue& Value, TDBXReader& V) {
     NoteReaderOrdinal(Value.ValueType().Ordinal());

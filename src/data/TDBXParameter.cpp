@@ -38,8 +38,8 @@ std::unique_ptr<TDBXParameter> TDBXParameter::Clone() const {
 void TDBXParameterList::CheckOrdinal(int32_t Ordinal, int32_t Limit) const {
     if (Ordinal < 0 || Ordinal >= Limit)
         RaiseDBXError(FDBXContext, TDBXErrorCodes::InvalidOrdinal,
-                      "Parameter ordinal " + std::to_string(Ordinal) +
-                          " is outside the list of " + std::to_string(Count()) + " parameters");
+                      "Parameter ordinal " + std::to_string(Ordinal) + " is outside the list of " +
+                          std::to_string(Count()) + " parameters");
 }
 
 TDBXParameter& TDBXParameterList::Parameter(int32_t Ordinal) const {
@@ -93,7 +93,9 @@ std::unique_ptr<TDBXParameter> TDBXParameterList::RemoveParameter(int32_t Ordina
     return Removed;
 }
 
-void TDBXParameterList::ClearParameters() { FParameters.clear(); }
+void TDBXParameterList::ClearParameters() {
+    FParameters.clear();
+}
 
 std::vector<std::unique_ptr<TDBXParameter>> TDBXParameterList::RemoveParameters() {
     std::vector<std::unique_ptr<TDBXParameter>> Removed = std::move(FParameters);

@@ -59,8 +59,7 @@ public:
     virtual void GetDate(const TDBXValue& Value, TDBXDate& Out, bool& IsNull);
     virtual void GetTime(const TDBXValue& Value, TDBXTime& Out, bool& IsNull);
     virtual void GetTimeStamp(const TDBXValue& Value, TSQLTimeStamp& Out, bool& IsNull);
-    virtual void GetTimeStampOffset(const TDBXValue& Value, TSQLTimeStampOffset& Out,
-                                    bool& IsNull);
+    virtual void GetTimeStampOffset(const TDBXValue& Value, TSQLTimeStampOffset& Out, bool& IsNull);
     virtual void GetBcd(const TDBXValue& Value, TBcd& Out, bool& IsNull);
     // 8-bit text, one byte per character (codes above 255 become '?').
     virtual void GetAnsiString(const TDBXValue& Value, std::string& Out, bool& IsNull);

@@ -6,8 +6,8 @@
 #include <type_traits>
 
 #include "base/DBXContext.h"
-#include "data/DBXJSON.h"
 #include "base/NumberFormat.h"
+#include "data/DBXJSON.h"
 #include "data/TDBXFormatter.h"
 #include "data/TDBXValueType.h"
 #include "data/TStream.h"
@@ -25,12 +25,16 @@ constexpr uint8_t MediumContinued = 0x50;
 constexpr uint8_t JsonBlock = 0x40;
 constexpr uint8_t BlobHeader = 0x08;
 
-uint32_t BigEndian16(const uint8_t* P) { return (uint32_t(P[0]) << 8) | P[1]; }
+uint32_t BigEndian16(const uint8_t* P) {
+    return (uint32_t(P[0]) << 8) | P[1];
+}
 uint32_t BigEndian32(const uint8_t* P) {
     return (uint32_t(P[0]) << 24) | (uint32_t(P[1]) << 16) | (uint32_t(P[2]) << 8) | P[3];
 }
 
-bool IsShort(uint8_t H) { return (H & 0xA0) == 0x20; }
+bool IsShort(uint8_t H) {
+    return (H & 0xA0) == 0x20;
+}
 
 // Magnitude of N big-endian bytes; false when it needs more than 64 bits.
 bool DecodeMagnitude(const uint8_t* P, int32_t N, uint64_t& M) {
@@ -54,7 +58,9 @@ void TDBXRowBuffer::Truncated() const {
          "Field " + std::to_string(FField) + " runs past the end of the row data");
 }
 
-void TDBXRowBuffer::SetMinBufSize(int32_t Size) { FMinBufSize = std::clamp(Size, 0, MaxRowBytes); }
+void TDBXRowBuffer::SetMinBufSize(int32_t Size) {
+    FMinBufSize = std::clamp(Size, 0, MaxRowBytes);
+}
 
 void TDBXRowBuffer::EnsureRoom(int64_t Count) {
     const int64_t Need = static_cast<int64_t>(FOff) + Count;
@@ -135,8 +141,7 @@ void TDBXRowBuffer::WriteInt64(int64_t Value) {
 
 // Doubles and singles: the IEEE bit pattern big-endian without its trailing
 // zero bytes, the sign bit in the header.
-template <typename TBits>
-void TDBXRowBuffer::WriteFloatBits(TBits Bits) {
+template <typename TBits> void TDBXRowBuffer::WriteFloatBits(TBits Bits) {
     constexpr int32_t Width = sizeof(TBits);
     BeginWrite();
     EnsureRoom(1 + Width);
@@ -144,7 +149,8 @@ void TDBXRowBuffer::WriteFloatBits(TBits Bits) {
     int32_t N = Width;
     while (N > 0 && static_cast<uint8_t>(Bits >> (8 * (Width - N))) == 0)
         --N;
-    P[0] = static_cast<uint8_t>(((Bits >> (8 * Width - 1)) != 0 ? ShortNegative : ShortPositive) + N);
+    P[0] =
+        static_cast<uint8_t>(((Bits >> (8 * Width - 1)) != 0 ? ShortNegative : ShortPositive) + N);
     for (int32_t I = 0; I < N; ++I)
         P[1 + I] = static_cast<uint8_t>(Bits >> (8 * (Width - 1 - I)));
     FOff += 1 + N;
@@ -169,13 +175,15 @@ void TDBXRowBuffer::WriteDate(TDBXDate Value) {
     WriteInt64(int64_t(Y) * 512 + M * 32 + D);
 }
 
-void TDBXRowBuffer::WriteTime(TDBXTime Value) { WriteInt64(Value); }
+void TDBXRowBuffer::WriteTime(TDBXTime Value) {
+    WriteInt64(Value);
+}
 
 void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
     BeginWrite();
     if (Value.Fractions > 999)
-        Fail(TDBXErrorCodes::InvalidTime, "Timestamp millisecond part " +
-                                              std::to_string(Value.Fractions) + " is above 999");
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Timestamp millisecond part " + std::to_string(Value.Fractions) + " is above 999");
     int64_t Seconds = 0;
     if (!LocalTimeStampToUnixSeconds(Value, Seconds))
         Fail(TDBXErrorCodes::InvalidTime, "");
@@ -346,7 +354,9 @@ void TDBXRowBuffer::BeginRead() {
     SetReadSize(Written);
 }
 
-int32_t TDBXRowBuffer::PeekHeader() const { return FOff < FReadSize ? FBuf[FOff] : -1; }
+int32_t TDBXRowBuffer::PeekHeader() const {
+    return FOff < FReadSize ? FBuf[FOff] : -1;
+}
 
 void TDBXRowBuffer::GoToField(int32_t Ordinal) {
     if (Ordinal < 0 || (FColumnCount > 0 && Ordinal >= FColumnCount))
@@ -455,8 +465,8 @@ bool TDBXRowBuffer::ReadSigned(int64_t& Value, int64_t Min, int64_t Max, const c
     const uint64_t MinMagnitude = Min < 0 ? uint64_t(0) - static_cast<uint64_t>(Min) : 0;
     // The most negative 32-bit and 64-bit numbers arrive as a magnitude that
     // is already negative in that width; they are taken unchanged.
-    const bool Wraps = Min == std::numeric_limits<int32_t>::min() ||
-                       Min == std::numeric_limits<int64_t>::min();
+    const bool Wraps =
+        Min == std::numeric_limits<int32_t>::min() || Min == std::numeric_limits<int64_t>::min();
     if (!Negative && M <= static_cast<uint64_t>(Max))
         Value = static_cast<int64_t>(M);
     else if (!Negative && Wraps && M == MinMagnitude)
@@ -466,8 +476,8 @@ bool TDBXRowBuffer::ReadSigned(int64_t& Value, int64_t Min, int64_t Max, const c
     else if (Negative && M == 0)
         Value = 0;
     else
-        Fail(TDBXErrorCodes::None, "Integer field " + std::to_string(FField - 1) +
-                                       " is out of range for " + TypeName);
+        Fail(TDBXErrorCodes::None,
+             "Integer field " + std::to_string(FField - 1) + " is out of range for " + TypeName);
     return true;
 }
 
@@ -503,8 +513,7 @@ bool TDBXRowBuffer::ReadBoolean(bool& Value) {
 }
 
 // The missing trailing bytes of a trimmed pattern are zeros.
-template <typename TBits>
-bool TDBXRowBuffer::ReadFloatBits(TBits& Bits) {
+template <typename TBits> bool TDBXRowBuffer::ReadFloatBits(TBits& Bits) {
     constexpr int32_t Width = sizeof(TBits);
     Bits = 0;
     uint8_t H = 0;
@@ -610,8 +619,8 @@ bool TDBXRowBuffer::ReadTimeStampOffset(TSQLTimeStampOffset& Value) {
     try {
         Value = TDBXFormatter::Default().StringToTimeStampOffset(Text);
     } catch (const EConvertError&) {
-        Fail(TDBXErrorCodes::None, "Timestamp with offset field " + std::to_string(FField - 1) +
-                                       " is malformed");
+        Fail(TDBXErrorCodes::None,
+             "Timestamp with offset field " + std::to_string(FField - 1) + " is malformed");
     }
     return true;
 }
@@ -709,8 +718,8 @@ void TDBXRowBuffer::DecodeText(const uint8_t* Bytes, int64_t Length, S& Value) c
     if (Rest > 0) {
         --Rest;
         if (Rest % 2 != 0)
-            Fail(TDBXErrorCodes::None, "Text field " + std::to_string(FField - 1) +
-                                           " ends inside a two-byte character");
+            Fail(TDBXErrorCodes::None,
+                 "Text field " + std::to_string(FField - 1) + " ends inside a two-byte character");
     }
     Value.resize(static_cast<size_t>(Single + Rest / 2));
     for (int64_t I = 0; I < Single; ++I)
@@ -747,8 +756,12 @@ template <typename S> bool TDBXRowBuffer::ReadText(S& Value) {
     return true;
 }
 
-bool TDBXRowBuffer::ReadWideString(std::u16string& Value) { return ReadText(Value); }
-bool TDBXRowBuffer::ReadAnsiString(std::string& Value) { return ReadText(Value); }
+bool TDBXRowBuffer::ReadWideString(std::u16string& Value) {
+    return ReadText(Value);
+}
+bool TDBXRowBuffer::ReadAnsiString(std::string& Value) {
+    return ReadText(Value);
+}
 
 bool TDBXRowBuffer::ReadBytes(std::vector<uint8_t>& Value) {
     const int32_t Ordinal = FField;
@@ -783,8 +796,8 @@ bool TDBXRowBuffer::ReadJSON(std::unique_ptr<TJSONValue>& Value) {
         Truncated();
     const int32_t Start = FOff + 5;
     try {
-        Value = TJSONObject::ParseJSONValue(FBuf.get(), Start,
-                                            static_cast<int32_t>(Start + Length), true);
+        Value = TJSONObject::ParseJSONValue(FBuf.get(), Start, static_cast<int32_t>(Start + Length),
+                                            true);
     } catch (const TJSONException&) {
         Value.reset();
     }

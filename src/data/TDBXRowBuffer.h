@@ -209,8 +209,8 @@ private:
                     bool AllowZeroTerminated);
     template <typename S> bool ReadText(S& Value);
     template <typename S> void DecodeText(const uint8_t* Bytes, int64_t Length, S& Value) const;
-    template <typename C> bool WriteText(const C* Units, size_t Count,
-                                         std::vector<uint8_t>& Overflow);
+    template <typename C>
+    bool WriteText(const C* Units, size_t Count, std::vector<uint8_t>& Overflow);
 
     TDBXContext* FDBXContext = nullptr; // not owned
     std::unique_ptr<uint8_t[]> FBuf;
@@ -228,7 +228,7 @@ private:
     bool FWriting = true;
     int64_t FGeneration = 0;
     TDBXLongValueSource* FLongValueSource = nullptr; // not owned
-    std::vector<uint8_t> FLongValue; // scratch for long values
+    std::vector<uint8_t> FLongValue;                 // scratch for long values
 };
 
 } // namespace kds

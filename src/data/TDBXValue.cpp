@@ -4,15 +4,15 @@
 #include <cmath>
 #include <limits>
 
-#include "data/DBXCallback.h"
 #include "base/DBXContext.h"
-#include "data/DBXJSON.h"
 #include "base/NumberFormat.h"
+#include "base/TextConvert.h"
+#include "data/DBXCallback.h"
+#include "data/DBXJSON.h"
 #include "data/TDBXConnection.h"
 #include "data/TDBXFormatter.h"
 #include "data/TDBXReader.h"
 #include "data/TDBXRow.h"
-#include "base/TextConvert.h"
 
 namespace kds {
 
@@ -34,24 +34,30 @@ std::string NarrowText(std::u16string_view Text) {
     return Result;
 }
 
-std::u16string Ascii(const std::string& Text) { return Utf8ToUtf16(Text); }
+std::u16string Ascii(const std::string& Text) {
+    return Utf8ToUtf16(Text);
+}
 
 template <typename T> int32_t Order(const T& A, const T& B) {
     return A < B ? -1 : (B < A ? 1 : 0);
 }
-int32_t Order(const TSQLTimeStamp& A, const TSQLTimeStamp& B) { return CompareTimeStamps(A, B); }
+int32_t Order(const TSQLTimeStamp& A, const TSQLTimeStamp& B) {
+    return CompareTimeStamps(A, B);
+}
 int32_t Order(const TSQLTimeStampOffset& A, const TSQLTimeStampOffset& B) {
-    const int64_t KA[9] = {A.Year, A.Month, A.Day, A.Hour, A.Minute, A.Second, A.Fractions,
-                           A.TimeZoneHour, A.TimeZoneMinute};
-    const int64_t KB[9] = {B.Year, B.Month, B.Day, B.Hour, B.Minute, B.Second, B.Fractions,
-                           B.TimeZoneHour, B.TimeZoneMinute};
+    const int64_t KA[9] = {A.Year,   A.Month,     A.Day,          A.Hour,          A.Minute,
+                           A.Second, A.Fractions, A.TimeZoneHour, A.TimeZoneMinute};
+    const int64_t KB[9] = {B.Year,   B.Month,     B.Day,          B.Hour,          B.Minute,
+                           B.Second, B.Fractions, B.TimeZoneHour, B.TimeZoneMinute};
     for (int I = 0; I < 9; ++I) {
         if (KA[I] != KB[I])
             return KA[I] < KB[I] ? -1 : 1;
     }
     return 0;
 }
-int32_t Order(const TBcd& A, const TBcd& B) { return TBcd::Compare(A, B); }
+int32_t Order(const TBcd& A, const TBcd& B) {
+    return TBcd::Compare(A, B);
+}
 
 // Nulls first; both null are equal. Answers true when the order is decided.
 bool NullOrder(TDBXValue& A, TDBXValue& B, int32_t& Result) {
@@ -87,8 +93,10 @@ bool IsMemoSubType(int32_t SubType) {
 
 std::unique_ptr<TDBXWritableValue> MakeStandardValue(TDBXValueType* T) {
     switch (T->DataType()) {
-    case DT::AnsiStringType: return std::make_unique<TDBXAnsiStringBuilderValue>(T);
-    case DT::DateType: return std::make_unique<TDBXDateValue>(T);
+    case DT::AnsiStringType:
+        return std::make_unique<TDBXAnsiStringBuilderValue>(T);
+    case DT::DateType:
+        return std::make_unique<TDBXDateValue>(T);
     case DT::BlobType:
     case DT::BytesType:
     case DT::VarBytesType:
@@ -99,38 +107,59 @@ std::unique_ptr<TDBXWritableValue> MakeStandardValue(TDBXValueType* T) {
         if (T->SubType() == TDBXSubDataTypes::WideMemoSubType)
             return std::make_unique<TDBXWideMemoValue>(T);
         return std::make_unique<TDBXStreamValue>(T);
-    case DT::BooleanType: return std::make_unique<TDBXBooleanValue>(T);
-    case DT::Int16Type: return std::make_unique<TDBXInt16Value>(T);
-    case DT::Int32Type: return std::make_unique<TDBXInt32Value>(T);
-    case DT::DoubleType: return std::make_unique<TDBXDoubleValue>(T);
+    case DT::BooleanType:
+        return std::make_unique<TDBXBooleanValue>(T);
+    case DT::Int16Type:
+        return std::make_unique<TDBXInt16Value>(T);
+    case DT::Int32Type:
+        return std::make_unique<TDBXInt32Value>(T);
+    case DT::DoubleType:
+        return std::make_unique<TDBXDoubleValue>(T);
     case DT::BcdType:
-    case DT::CurrencyType: return std::make_unique<TDBXBcdValue>(T);
-    case DT::TimeType: return std::make_unique<TDBXTimeValue>(T);
+    case DT::CurrencyType:
+        return std::make_unique<TDBXBcdValue>(T);
+    case DT::TimeType:
+        return std::make_unique<TDBXTimeValue>(T);
     case DT::DateTimeType:
-    case DT::TimeStampType: return std::make_unique<TDBXTimeStampValue>(T);
-    case DT::UInt16Type: return std::make_unique<TDBXUInt16Value>(T);
-    case DT::CursorType: return std::make_unique<TDBXCursorValue>(T);
-    case DT::Int64Type: return std::make_unique<TDBXInt64Value>(T);
-    case DT::TableType: return std::make_unique<TDBXReaderValue>(T);
-    case DT::WideStringType: return std::make_unique<TDBXWideStringBuilderValue>(T);
-    case DT::SingleType: return std::make_unique<TDBXSingleValue>(T);
-    case DT::Int8Type: return std::make_unique<TDBXInt8Value>(T);
-    case DT::UInt8Type: return std::make_unique<TDBXUInt8Value>(T);
+    case DT::TimeStampType:
+        return std::make_unique<TDBXTimeStampValue>(T);
+    case DT::UInt16Type:
+        return std::make_unique<TDBXUInt16Value>(T);
+    case DT::CursorType:
+        return std::make_unique<TDBXCursorValue>(T);
+    case DT::Int64Type:
+        return std::make_unique<TDBXInt64Value>(T);
+    case DT::TableType:
+        return std::make_unique<TDBXReaderValue>(T);
+    case DT::WideStringType:
+        return std::make_unique<TDBXWideStringBuilderValue>(T);
+    case DT::SingleType:
+        return std::make_unique<TDBXSingleValue>(T);
+    case DT::Int8Type:
+        return std::make_unique<TDBXInt8Value>(T);
+    case DT::UInt8Type:
+        return std::make_unique<TDBXUInt8Value>(T);
     case DT::BinaryBlobType:
-    case DT::VariantType: return std::make_unique<TDBXStreamValue>(T);
-    case DT::DBXConnectionType: return std::make_unique<TDBXConnectionValue>(T);
-    case DT::TimeStampOffsetType: return std::make_unique<TDBXTimeStampOffsetValue>(T);
-    case DT::JsonValueType: return std::make_unique<TDBXJSONValue>(T);
-    case DT::CallbackType: return std::make_unique<TDBXCallbackValue>(T);
-    default: return nullptr;
+    case DT::VariantType:
+        return std::make_unique<TDBXStreamValue>(T);
+    case DT::DBXConnectionType:
+        return std::make_unique<TDBXConnectionValue>(T);
+    case DT::TimeStampOffsetType:
+        return std::make_unique<TDBXTimeStampOffsetValue>(T);
+    case DT::JsonValueType:
+        return std::make_unique<TDBXJSONValue>(T);
+    case DT::CallbackType:
+        return std::make_unique<TDBXCallbackValue>(T);
+    default:
+        return nullptr;
     }
 }
 
 } // namespace
 
 std::unique_ptr<TDBXWritableValue> TDBXValue::CreateValue(TDBXContext* DBXContext,
-                                                          TDBXValueType* ValueType,
-                                                          TDBXRow* DbxRow, bool ReadOnlyType) {
+                                                          TDBXValueType* ValueType, TDBXRow* DbxRow,
+                                                          bool ReadOnlyType) {
     if (ReadOnlyType && !ValueType->ReadOnlyType())
         ValueType->SetReadOnlyType();
     std::unique_ptr<TDBXWritableValue> Value;
@@ -157,7 +186,8 @@ std::unique_ptr<TDBXWritableValue> TDBXValue::CreateValue(TDBXContext* DBXContex
     return Value;
 }
 
-std::unique_ptr<TDBXWritableValue> TDBXValue::CreateValue(std::unique_ptr<TDBXValueType> ValueType) {
+std::unique_ptr<TDBXWritableValue>
+TDBXValue::CreateValue(std::unique_ptr<TDBXValueType> ValueType) {
     return CreateValue(nullptr, std::move(ValueType), nullptr, false);
 }
 
@@ -186,70 +216,174 @@ bool TDBXValue::IsNull() {
     return FIsNull;
 }
 
-int64_t TDBXValue::GetValueSize() { Unsupported(DT::UnknownType); }
-std::string TDBXValue::GetAnsiString() { Unsupported(DT::AnsiStringType); }
-TDBXDate TDBXValue::GetDate() { Unsupported(DT::DateType); }
-bool TDBXValue::GetBoolean() { Unsupported(DT::BooleanType); }
-TDBXTime TDBXValue::GetTime() { Unsupported(DT::TimeType); }
-std::u16string TDBXValue::GetWideString() { Unsupported(DT::WideStringType); }
-std::u16string TDBXValue::GetString() { return GetWideString(); }
-uint8_t TDBXValue::GetUInt8() { Unsupported(DT::UInt8Type); }
-int8_t TDBXValue::GetInt8() { Unsupported(DT::Int8Type); }
-uint16_t TDBXValue::GetUInt16() { Unsupported(DT::UInt16Type); }
-int16_t TDBXValue::GetInt16() { Unsupported(DT::Int16Type); }
-int32_t TDBXValue::GetInt32() { Unsupported(DT::Int32Type); }
-int64_t TDBXValue::GetInt64() { Unsupported(DT::Int64Type); }
-float TDBXValue::GetSingle() { Unsupported(DT::SingleType); }
-double TDBXValue::GetDouble() { Unsupported(DT::DoubleType); }
-std::vector<uint8_t> TDBXValue::GetBytes() { Unsupported(DT::BytesType); }
-TSQLTimeStamp TDBXValue::GetTimeStamp() { Unsupported(DT::TimeStampType); }
-TSQLTimeStampOffset TDBXValue::GetTimeStampOffset() { Unsupported(DT::TimeStampOffsetType); }
-TBcd TDBXValue::GetBcd() { Unsupported(DT::BcdType); }
-TDBXReader* TDBXValue::GetDBXReader() { Unsupported(DT::TableType); }
-TDBXReader* TDBXValue::GetDBXReader(bool) { Unsupported(DT::TableType); }
-TDBXConnection* TDBXValue::GetDBXConnection() { Unsupported(DT::DBXConnectionType); }
-TStream* TDBXValue::GetStream() { Unsupported(DT::BinaryBlobType); }
-TStream* TDBXValue::GetStream(bool) { Unsupported(DT::BinaryBlobType); }
-TJSONValue* TDBXValue::GetJSONValue() { Unsupported(DT::JsonValueType); }
-TJSONValue* TDBXValue::GetJSONValue(bool) { Unsupported(DT::JsonValueType); }
-TDBXCallback* TDBXValue::GetCallbackValue() { Unsupported(DT::CallbackType); }
-TObject* TDBXValue::GetObjectValue() { Unsupported(DT::JsonValueType); }
-TObject* TDBXValue::GetObjectValue(bool) { Unsupported(DT::JsonValueType); }
+int64_t TDBXValue::GetValueSize() {
+    Unsupported(DT::UnknownType);
+}
+std::string TDBXValue::GetAnsiString() {
+    Unsupported(DT::AnsiStringType);
+}
+TDBXDate TDBXValue::GetDate() {
+    Unsupported(DT::DateType);
+}
+bool TDBXValue::GetBoolean() {
+    Unsupported(DT::BooleanType);
+}
+TDBXTime TDBXValue::GetTime() {
+    Unsupported(DT::TimeType);
+}
+std::u16string TDBXValue::GetWideString() {
+    Unsupported(DT::WideStringType);
+}
+std::u16string TDBXValue::GetString() {
+    return GetWideString();
+}
+uint8_t TDBXValue::GetUInt8() {
+    Unsupported(DT::UInt8Type);
+}
+int8_t TDBXValue::GetInt8() {
+    Unsupported(DT::Int8Type);
+}
+uint16_t TDBXValue::GetUInt16() {
+    Unsupported(DT::UInt16Type);
+}
+int16_t TDBXValue::GetInt16() {
+    Unsupported(DT::Int16Type);
+}
+int32_t TDBXValue::GetInt32() {
+    Unsupported(DT::Int32Type);
+}
+int64_t TDBXValue::GetInt64() {
+    Unsupported(DT::Int64Type);
+}
+float TDBXValue::GetSingle() {
+    Unsupported(DT::SingleType);
+}
+double TDBXValue::GetDouble() {
+    Unsupported(DT::DoubleType);
+}
+std::vector<uint8_t> TDBXValue::GetBytes() {
+    Unsupported(DT::BytesType);
+}
+TSQLTimeStamp TDBXValue::GetTimeStamp() {
+    Unsupported(DT::TimeStampType);
+}
+TSQLTimeStampOffset TDBXValue::GetTimeStampOffset() {
+    Unsupported(DT::TimeStampOffsetType);
+}
+TBcd TDBXValue::GetBcd() {
+    Unsupported(DT::BcdType);
+}
+TDBXReader* TDBXValue::GetDBXReader() {
+    Unsupported(DT::TableType);
+}
+TDBXReader* TDBXValue::GetDBXReader(bool) {
+    Unsupported(DT::TableType);
+}
+TDBXConnection* TDBXValue::GetDBXConnection() {
+    Unsupported(DT::DBXConnectionType);
+}
+TStream* TDBXValue::GetStream() {
+    Unsupported(DT::BinaryBlobType);
+}
+TStream* TDBXValue::GetStream(bool) {
+    Unsupported(DT::BinaryBlobType);
+}
+TJSONValue* TDBXValue::GetJSONValue() {
+    Unsupported(DT::JsonValueType);
+}
+TJSONValue* TDBXValue::GetJSONValue(bool) {
+    Unsupported(DT::JsonValueType);
+}
+TDBXCallback* TDBXValue::GetCallbackValue() {
+    Unsupported(DT::CallbackType);
+}
+TObject* TDBXValue::GetObjectValue() {
+    Unsupported(DT::JsonValueType);
+}
+TObject* TDBXValue::GetObjectValue(bool) {
+    Unsupported(DT::JsonValueType);
+}
 
 std::u16string TDBXValue::GetWideString(const std::u16string& defaultValue) {
     return IsNull() ? defaultValue : GetWideString();
 }
-bool TDBXValue::GetBoolean(bool defaultValue) { return IsNull() ? defaultValue : GetBoolean(); }
-uint8_t TDBXValue::GetUInt8(uint8_t defaultValue) { return IsNull() ? defaultValue : GetUInt8(); }
-int8_t TDBXValue::GetInt8(int8_t defaultValue) { return IsNull() ? defaultValue : GetInt8(); }
+bool TDBXValue::GetBoolean(bool defaultValue) {
+    return IsNull() ? defaultValue : GetBoolean();
+}
+uint8_t TDBXValue::GetUInt8(uint8_t defaultValue) {
+    return IsNull() ? defaultValue : GetUInt8();
+}
+int8_t TDBXValue::GetInt8(int8_t defaultValue) {
+    return IsNull() ? defaultValue : GetInt8();
+}
 uint16_t TDBXValue::GetUInt16(uint16_t defaultValue) {
     return IsNull() ? defaultValue : GetUInt16();
 }
-int16_t TDBXValue::GetInt16(int16_t defaultValue) { return IsNull() ? defaultValue : GetInt16(); }
-int32_t TDBXValue::GetInt32(int32_t defaultValue) { return IsNull() ? defaultValue : GetInt32(); }
-int64_t TDBXValue::GetInt64(int64_t defaultValue) { return IsNull() ? defaultValue : GetInt64(); }
+int16_t TDBXValue::GetInt16(int16_t defaultValue) {
+    return IsNull() ? defaultValue : GetInt16();
+}
+int32_t TDBXValue::GetInt32(int32_t defaultValue) {
+    return IsNull() ? defaultValue : GetInt32();
+}
+int64_t TDBXValue::GetInt64(int64_t defaultValue) {
+    return IsNull() ? defaultValue : GetInt64();
+}
 
-bool TDBXValue::EqualsValue(TDBXValue& Other) { return Compare(Other) == 0; }
+bool TDBXValue::EqualsValue(TDBXValue& Other) {
+    return Compare(Other) == 0;
+}
 int32_t TDBXValue::Compare(TDBXValue&) {
     RaiseDBXError(FDBXContext, TDBXErrorCodes::NotImplemented, "Feature not implemented");
 }
 
-std::u16string TDBXValue::AsString() { return GetWideString(); }
-std::string TDBXValue::AsAnsiString() { return GetAnsiString(); }
-bool TDBXValue::AsBoolean() { return GetBoolean(); }
-int8_t TDBXValue::AsInt8() { return GetInt8(); }
-uint8_t TDBXValue::AsUInt8() { return GetUInt8(); }
-int16_t TDBXValue::AsInt16() { return GetInt16(); }
-uint16_t TDBXValue::AsUInt16() { return GetUInt16(); }
-int32_t TDBXValue::AsInt32() { return GetInt32(); }
-int64_t TDBXValue::AsInt64() { return GetInt64(); }
-float TDBXValue::AsSingle() { return GetSingle(); }
-double TDBXValue::AsDouble() { return GetDouble(); }
-TDBXDate TDBXValue::AsDate() { return GetDate(); }
-TDBXTime TDBXValue::AsTime() { return GetTime(); }
-TSQLTimeStamp TDBXValue::AsTimeStamp() { return GetTimeStamp(); }
-TBcd TDBXValue::AsBcd() { return GetBcd(); }
-TDateTime TDBXValue::AsDateTime() { return SQLTimeStampToDateTime(GetTimeStamp()); }
+std::u16string TDBXValue::AsString() {
+    return GetWideString();
+}
+std::string TDBXValue::AsAnsiString() {
+    return GetAnsiString();
+}
+bool TDBXValue::AsBoolean() {
+    return GetBoolean();
+}
+int8_t TDBXValue::AsInt8() {
+    return GetInt8();
+}
+uint8_t TDBXValue::AsUInt8() {
+    return GetUInt8();
+}
+int16_t TDBXValue::AsInt16() {
+    return GetInt16();
+}
+uint16_t TDBXValue::AsUInt16() {
+    return GetUInt16();
+}
+int32_t TDBXValue::AsInt32() {
+    return GetInt32();
+}
+int64_t TDBXValue::AsInt64() {
+    return GetInt64();
+}
+float TDBXValue::AsSingle() {
+    return GetSingle();
+}
+double TDBXValue::AsDouble() {
+    return GetDouble();
+}
+TDBXDate TDBXValue::AsDate() {
+    return GetDate();
+}
+TDBXTime TDBXValue::AsTime() {
+    return GetTime();
+}
+TSQLTimeStamp TDBXValue::AsTimeStamp() {
+    return GetTimeStamp();
+}
+TBcd TDBXValue::AsBcd() {
+    return GetBcd();
+}
+TDateTime TDBXValue::AsDateTime() {
+    return SQLTimeStampToDateTime(GetTimeStamp());
+}
 
 // ---------------------------------------------------------------------------
 // TDBXWritableValue
@@ -268,37 +402,81 @@ void TDBXWritableValue::SetNull() {
     FIsNull = true;
 }
 
-void TDBXWritableValue::SetTimeStamp(const TSQLTimeStamp&) { Unsupported(DT::TimeStampType); }
+void TDBXWritableValue::SetTimeStamp(const TSQLTimeStamp&) {
+    Unsupported(DT::TimeStampType);
+}
 void TDBXWritableValue::SetTimeStampOffset(const TSQLTimeStampOffset&) {
     Unsupported(DT::TimeStampOffsetType);
 }
-void TDBXWritableValue::SetBcd(const TBcd&) { Unsupported(DT::BcdType); }
-void TDBXWritableValue::SetAnsiString(const std::string&) { Unsupported(DT::AnsiStringType); }
-void TDBXWritableValue::SetBoolean(bool) { Unsupported(DT::BooleanType); }
-void TDBXWritableValue::SetDate(TDBXDate) { Unsupported(DT::DateType); }
-void TDBXWritableValue::SetTime(TDBXTime) { Unsupported(DT::TimeType); }
-void TDBXWritableValue::SetWideString(const std::u16string&) { Unsupported(DT::WideStringType); }
-void TDBXWritableValue::SetString(const std::u16string& Value) { SetWideString(Value); }
-void TDBXWritableValue::SetUInt8(uint8_t) { Unsupported(DT::UInt8Type); }
-void TDBXWritableValue::SetInt8(int8_t) { Unsupported(DT::Int8Type); }
-void TDBXWritableValue::SetUInt16(uint16_t) { Unsupported(DT::UInt16Type); }
-void TDBXWritableValue::SetInt16(int16_t) { Unsupported(DT::Int16Type); }
-void TDBXWritableValue::SetInt32(int32_t) { Unsupported(DT::Int32Type); }
-void TDBXWritableValue::SetInt64(int64_t) { Unsupported(DT::Int64Type); }
-void TDBXWritableValue::SetSingle(float) { Unsupported(DT::SingleType); }
-void TDBXWritableValue::SetDouble(double) { Unsupported(DT::DoubleType); }
+void TDBXWritableValue::SetBcd(const TBcd&) {
+    Unsupported(DT::BcdType);
+}
+void TDBXWritableValue::SetAnsiString(const std::string&) {
+    Unsupported(DT::AnsiStringType);
+}
+void TDBXWritableValue::SetBoolean(bool) {
+    Unsupported(DT::BooleanType);
+}
+void TDBXWritableValue::SetDate(TDBXDate) {
+    Unsupported(DT::DateType);
+}
+void TDBXWritableValue::SetTime(TDBXTime) {
+    Unsupported(DT::TimeType);
+}
+void TDBXWritableValue::SetWideString(const std::u16string&) {
+    Unsupported(DT::WideStringType);
+}
+void TDBXWritableValue::SetString(const std::u16string& Value) {
+    SetWideString(Value);
+}
+void TDBXWritableValue::SetUInt8(uint8_t) {
+    Unsupported(DT::UInt8Type);
+}
+void TDBXWritableValue::SetInt8(int8_t) {
+    Unsupported(DT::Int8Type);
+}
+void TDBXWritableValue::SetUInt16(uint16_t) {
+    Unsupported(DT::UInt16Type);
+}
+void TDBXWritableValue::SetInt16(int16_t) {
+    Unsupported(DT::Int16Type);
+}
+void TDBXWritableValue::SetInt32(int32_t) {
+    Unsupported(DT::Int32Type);
+}
+void TDBXWritableValue::SetInt64(int64_t) {
+    Unsupported(DT::Int64Type);
+}
+void TDBXWritableValue::SetSingle(float) {
+    Unsupported(DT::SingleType);
+}
+void TDBXWritableValue::SetDouble(double) {
+    Unsupported(DT::DoubleType);
+}
 void TDBXWritableValue::SetStaticBytes(int64_t, const uint8_t*, int64_t, int64_t) {
     Unsupported(DT::BytesType);
 }
 void TDBXWritableValue::SetDynamicBytes(int64_t, const std::vector<uint8_t>&, int64_t, int64_t) {
     Unsupported(DT::BytesType);
 }
-void TDBXWritableValue::SetDBXReader(TDBXReader*, bool) { Unsupported(DT::TableType); }
-void TDBXWritableValue::SetStream(TStream*, bool) { Unsupported(DT::BinaryBlobType); }
-void TDBXWritableValue::SetDBXConnection(TDBXConnection*) { Unsupported(DT::DBXConnectionType); }
-void TDBXWritableValue::SetJSONValue(TJSONValue*, bool) { Unsupported(DT::JsonValueType); }
-void TDBXWritableValue::SetObjectValue(TObject*, bool) { Unsupported(DT::JsonValueType); }
-void TDBXWritableValue::SetCallbackValue(TDBXCallback*) { Unsupported(DT::CallbackType); }
+void TDBXWritableValue::SetDBXReader(TDBXReader*, bool) {
+    Unsupported(DT::TableType);
+}
+void TDBXWritableValue::SetStream(TStream*, bool) {
+    Unsupported(DT::BinaryBlobType);
+}
+void TDBXWritableValue::SetDBXConnection(TDBXConnection*) {
+    Unsupported(DT::DBXConnectionType);
+}
+void TDBXWritableValue::SetJSONValue(TJSONValue*, bool) {
+    Unsupported(DT::JsonValueType);
+}
+void TDBXWritableValue::SetObjectValue(TObject*, bool) {
+    Unsupported(DT::JsonValueType);
+}
+void TDBXWritableValue::SetCallbackValue(TDBXCallback*) {
+    Unsupported(DT::CallbackType);
+}
 void TDBXWritableValue::SetValue(TDBXValue& Value) {
     if (Value.IsNull())
         SetNull();
@@ -392,32 +570,54 @@ KDS_SCALAR_SET(SetBcd, Bcd, const TBcd&)
 #undef KDS_SCALAR_SET
 
 template <TDBXScalarKind KD, typename T> T TDBXScalarValue<KD, T>::Fetch(TDBXValue& Other) {
-    if constexpr (KD == K::Boolean) return Other.GetBoolean();
-    else if constexpr (KD == K::Int8) return Other.GetInt8();
-    else if constexpr (KD == K::UInt8) return Other.GetUInt8();
-    else if constexpr (KD == K::Int16) return Other.GetInt16();
-    else if constexpr (KD == K::UInt16) return Other.GetUInt16();
-    else if constexpr (KD == K::Int32) return Other.GetInt32();
-    else if constexpr (KD == K::Int64) return Other.GetInt64();
-    else if constexpr (KD == K::Single) return Other.GetSingle();
-    else if constexpr (KD == K::Double) return Other.GetDouble();
-    else if constexpr (KD == K::Date) return Other.GetDate();
-    else if constexpr (KD == K::Time) return Other.GetTime();
-    else if constexpr (KD == K::TimeStamp) return Other.GetTimeStamp();
-    else if constexpr (KD == K::TimeStampOffset) return Other.GetTimeStampOffset();
-    else return Other.GetBcd();
+    if constexpr (KD == K::Boolean)
+        return Other.GetBoolean();
+    else if constexpr (KD == K::Int8)
+        return Other.GetInt8();
+    else if constexpr (KD == K::UInt8)
+        return Other.GetUInt8();
+    else if constexpr (KD == K::Int16)
+        return Other.GetInt16();
+    else if constexpr (KD == K::UInt16)
+        return Other.GetUInt16();
+    else if constexpr (KD == K::Int32)
+        return Other.GetInt32();
+    else if constexpr (KD == K::Int64)
+        return Other.GetInt64();
+    else if constexpr (KD == K::Single)
+        return Other.GetSingle();
+    else if constexpr (KD == K::Double)
+        return Other.GetDouble();
+    else if constexpr (KD == K::Date)
+        return Other.GetDate();
+    else if constexpr (KD == K::Time)
+        return Other.GetTime();
+    else if constexpr (KD == K::TimeStamp)
+        return Other.GetTimeStamp();
+    else if constexpr (KD == K::TimeStampOffset)
+        return Other.GetTimeStampOffset();
+    else
+        return Other.GetBcd();
 }
 
 template <TDBXScalarKind KD, typename T> void TDBXScalarValue<KD, T>::ReadFromRow(TDBXRow& Row) {
     FValue = T{};
-    if constexpr (KD == K::Boolean) Row.GetBoolean(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Int8) Row.GetInt8(*this, FValue, FIsNull);
-    else if constexpr (KD == K::UInt8) Row.GetUInt8(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Int16) Row.GetInt16(*this, FValue, FIsNull);
-    else if constexpr (KD == K::UInt16) Row.GetUInt16(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Int32) Row.GetInt32(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Int64) Row.GetInt64(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Single) Row.GetSingle(*this, FValue, FIsNull);
+    if constexpr (KD == K::Boolean)
+        Row.GetBoolean(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Int8)
+        Row.GetInt8(*this, FValue, FIsNull);
+    else if constexpr (KD == K::UInt8)
+        Row.GetUInt8(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Int16)
+        Row.GetInt16(*this, FValue, FIsNull);
+    else if constexpr (KD == K::UInt16)
+        Row.GetUInt16(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Int32)
+        Row.GetInt32(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Int64)
+        Row.GetInt64(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Single)
+        Row.GetSingle(*this, FValue, FIsNull);
     else if constexpr (KD == K::Double) {
         if (FValueType->SubType() == TDBXSubDataTypes::SingleSubType) {
             float Single = 0;
@@ -426,27 +626,40 @@ template <TDBXScalarKind KD, typename T> void TDBXScalarValue<KD, T>::ReadFromRo
         } else {
             Row.GetDouble(*this, FValue, FIsNull);
         }
-    } else if constexpr (KD == K::Date) Row.GetDate(*this, FValue, FIsNull);
-    else if constexpr (KD == K::Time) Row.GetTime(*this, FValue, FIsNull);
-    else if constexpr (KD == K::TimeStamp) Row.GetTimeStamp(*this, FValue, FIsNull);
-    else if constexpr (KD == K::TimeStampOffset) Row.GetTimeStampOffset(*this, FValue, FIsNull);
-    else Row.GetBcd(*this, FValue, FIsNull);
+    } else if constexpr (KD == K::Date)
+        Row.GetDate(*this, FValue, FIsNull);
+    else if constexpr (KD == K::Time)
+        Row.GetTime(*this, FValue, FIsNull);
+    else if constexpr (KD == K::TimeStamp)
+        Row.GetTimeStamp(*this, FValue, FIsNull);
+    else if constexpr (KD == K::TimeStampOffset)
+        Row.GetTimeStampOffset(*this, FValue, FIsNull);
+    else
+        Row.GetBcd(*this, FValue, FIsNull);
 }
 
 template <TDBXScalarKind KD, typename T> void TDBXScalarValue<KD, T>::WriteToRow(TDBXRow& Row) {
-    if constexpr (KD == K::Boolean) Row.SetBoolean(*this, FValue);
-    else if constexpr (KD == K::Single) Row.SetSingle(*this, FValue);
+    if constexpr (KD == K::Boolean)
+        Row.SetBoolean(*this, FValue);
+    else if constexpr (KD == K::Single)
+        Row.SetSingle(*this, FValue);
     else if constexpr (KD == K::Double) {
         if (FValueType->SubType() == TDBXSubDataTypes::SingleSubType)
             Row.SetSingle(*this, static_cast<float>(FValue));
         else
             Row.SetDouble(*this, FValue);
-    } else if constexpr (KD == K::Date) Row.SetDate(*this, FValue);
-    else if constexpr (KD == K::Time) Row.SetTime(*this, FValue);
-    else if constexpr (KD == K::TimeStamp) Row.SetTimeStamp(*this, FValue);
-    else if constexpr (KD == K::TimeStampOffset) Row.SetTimeStampOffset(*this, FValue);
-    else if constexpr (KD == K::Bcd) Row.SetBcd(*this, FValue);
-    else Row.SetInt64(*this, static_cast<int64_t>(FValue));
+    } else if constexpr (KD == K::Date)
+        Row.SetDate(*this, FValue);
+    else if constexpr (KD == K::Time)
+        Row.SetTime(*this, FValue);
+    else if constexpr (KD == K::TimeStamp)
+        Row.SetTimeStamp(*this, FValue);
+    else if constexpr (KD == K::TimeStampOffset)
+        Row.SetTimeStampOffset(*this, FValue);
+    else if constexpr (KD == K::Bcd)
+        Row.SetBcd(*this, FValue);
+    else
+        Row.SetInt64(*this, static_cast<int64_t>(FValue));
 }
 
 template <TDBXScalarKind KD, typename T> int64_t TDBXScalarValue<KD, T>::GetValueSize() {
@@ -575,7 +788,9 @@ template <typename S> void TDBXTextValue<S>::SetWideString(const std::u16string&
     }
 }
 
-template <typename S> std::u16string TDBXTextValue<S>::GetString() { return Wide(); }
+template <typename S> std::u16string TDBXTextValue<S>::GetString() {
+    return Wide();
+}
 
 template <typename S> void TDBXTextValue<S>::SetString(const std::u16string& V) {
     if constexpr (IsWide<S>)
@@ -621,9 +836,15 @@ template <typename S> bool TDBXTextValue<S>::EqualsValue(TDBXValue& Other) {
     return Compare(Other) == 0;
 }
 
-template <typename S> std::u16string TDBXTextValue<S>::AsString() { return Wide(); }
-template <typename S> std::string TDBXTextValue<S>::AsAnsiString() { return Narrow(); }
-template <typename S> bool TDBXTextValue<S>::AsBoolean() { return Wide() == u"True"; }
+template <typename S> std::u16string TDBXTextValue<S>::AsString() {
+    return Wide();
+}
+template <typename S> std::string TDBXTextValue<S>::AsAnsiString() {
+    return Narrow();
+}
+template <typename S> bool TDBXTextValue<S>::AsBoolean() {
+    return Wide() == u"True";
+}
 
 template <typename S> bool TDBXTextValue<S>::ToInt64(int64_t& V, int64_t Min, int64_t Max) {
     Sync();
@@ -700,12 +921,16 @@ template class TDBXTextValue<std::u16string>;
 // ---------------------------------------------------------------------------
 // Null and cursor
 
-void TDBXNullValue::WriteToRow(TDBXRow& Row) { Row.SetNull(*this); }
+void TDBXNullValue::WriteToRow(TDBXRow& Row) {
+    Row.SetNull(*this);
+}
 
 // ---------------------------------------------------------------------------
 // Streams
 
-TDBXStreamValue::~TDBXStreamValue() { Replace(nullptr, false); }
+TDBXStreamValue::~TDBXStreamValue() {
+    Replace(nullptr, false);
+}
 
 void TDBXStreamValue::Replace(TStream* Stream, bool Owns) {
     if (FStream != nullptr && FOwnsStream && FStream != Stream)
@@ -715,7 +940,9 @@ void TDBXStreamValue::Replace(TStream* Stream, bool Owns) {
     FWritten = false;
 }
 
-void TDBXStreamValue::ClearValue() { Replace(nullptr, false); }
+void TDBXStreamValue::ClearValue() {
+    Replace(nullptr, false);
+}
 
 int64_t TDBXStreamValue::GetValueSize() {
     Sync();
@@ -786,7 +1013,9 @@ int32_t TDBXStreamValue::Compare(TDBXValue& Other) {
     return Order(GetBytes(), Other.GetBytes());
 }
 
-bool TDBXStreamValue::EqualsValue(TDBXValue& Other) { return Compare(Other) == 0; }
+bool TDBXStreamValue::EqualsValue(TDBXValue& Other) {
+    return Compare(Other) == 0;
+}
 
 std::u16string TDBXStreamValue::AsString() {
     const std::vector<uint8_t> Bytes = GetBytes();
@@ -820,7 +1049,9 @@ void TDBXStreamValue::WriteToRow(TDBXRow& Row) {
 // ---------------------------------------------------------------------------
 // Readers and connections
 
-TDBXReaderValue::~TDBXReaderValue() { ClearValue(); }
+TDBXReaderValue::~TDBXReaderValue() {
+    ClearValue();
+}
 
 void TDBXReaderValue::ClearValue() {
     if (FOwnsReader)
@@ -887,12 +1118,16 @@ void TDBXConnectionValue::SetValue(TDBXValue& Other) {
         SetDBXConnection(Other.GetDBXConnection());
 }
 
-void TDBXConnectionValue::WriteToRow(TDBXRow& Row) { Row.SetDBXConnection(*this); }
+void TDBXConnectionValue::WriteToRow(TDBXRow& Row) {
+    Row.SetDBXConnection(*this);
+}
 
 // ---------------------------------------------------------------------------
 // JSON
 
-TDBXJSONValue::~TDBXJSONValue() { Replace(nullptr, false); }
+TDBXJSONValue::~TDBXJSONValue() {
+    Replace(nullptr, false);
+}
 
 void TDBXJSONValue::Replace(TJSONValue* Value, bool Owns) {
     if (FJsonValue != nullptr && FOwnsJsonValue && FJsonValue != Value)
@@ -901,7 +1136,9 @@ void TDBXJSONValue::Replace(TJSONValue* Value, bool Owns) {
     FOwnsJsonValue = Owns;
 }
 
-void TDBXJSONValue::ClearValue() { Replace(nullptr, false); }
+void TDBXJSONValue::ClearValue() {
+    Replace(nullptr, false);
+}
 
 TJSONValue* TDBXJSONValue::GetJSONValue() {
     Sync();
@@ -930,7 +1167,9 @@ void TDBXJSONValue::SetObjectValue(TObject* Value, bool AInstanceOwner) {
         TDBXWritableValue::SetObjectValue(Value, AInstanceOwner);
 }
 
-TObject* TDBXJSONValue::GetObjectValue() { return dynamic_cast<TObject*>(GetJSONValue()); }
+TObject* TDBXJSONValue::GetObjectValue() {
+    return dynamic_cast<TObject*>(GetJSONValue());
+}
 
 TObject* TDBXJSONValue::GetObjectValue(bool AInstanceOwner) {
     return dynamic_cast<TObject*>(GetJSONValue(AInstanceOwner));
@@ -986,7 +1225,9 @@ TDBXCallbackValue::TDBXCallbackValue(TDBXValueType* ValueType) : TDBXWritableVal
     FIsNull = false;
 }
 
-TDBXCallbackValue::~TDBXCallbackValue() { Replace(nullptr); }
+TDBXCallbackValue::~TDBXCallbackValue() {
+    Replace(nullptr);
+}
 
 void TDBXCallbackValue::Replace(TDBXCallback* Value) {
     if (Value == FCallback)
@@ -999,7 +1240,9 @@ void TDBXCallbackValue::Replace(TDBXCallback* Value) {
         Old->Release();
 }
 
-void TDBXCallbackValue::ClearValue() { Replace(nullptr); }
+void TDBXCallbackValue::ClearValue() {
+    Replace(nullptr);
+}
 
 bool TDBXCallbackValue::IsNull() {
     Sync();

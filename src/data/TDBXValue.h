@@ -30,8 +30,8 @@
 #include "data/DBXDataTypes.h"
 #include "data/SQLTimeStamp.h"
 #include "data/TBcd.h"
-#include "data/TStream.h"
 #include "data/TDBXValueType.h"
+#include "data/TStream.h"
 
 namespace kds {
 
@@ -56,8 +56,8 @@ public:
     // "Unexpected data type <code>" for a code without one), and attaches
     // the row to type and value. ValueType is not owned by the value.
     static std::unique_ptr<TDBXWritableValue> CreateValue(TDBXContext* DBXContext,
-                                                          TDBXValueType* ValueType,
-                                                          TDBXRow* DbxRow, bool ReadOnlyType);
+                                                          TDBXValueType* ValueType, TDBXRow* DbxRow,
+                                                          bool ReadOnlyType);
     // The same with a type the value owns.
     static std::unique_ptr<TDBXWritableValue> CreateValue(TDBXContext* DBXContext,
                                                           std::unique_ptr<TDBXValueType> ValueType,
@@ -157,10 +157,10 @@ protected:
     const TDBXFormatter& Formatter() const;
 
     std::unique_ptr<TDBXValueType> FOwnedValueType;
-    TDBXValueType* FValueType;    // FOwnedValueType or the parameter's own
+    TDBXValueType* FValueType; // FOwnedValueType or the parameter's own
     int64_t FGeneration = -1;
     bool FIsNull = true;
-    TDBXRow* FDbxRow = nullptr;   // not owned
+    TDBXRow* FDbxRow = nullptr; // not owned
     TDBXContext* FDBXContext = nullptr;
     std::unique_ptr<TMemoryStream> FOverflow;
 };
@@ -230,12 +230,23 @@ protected:
 // Scalar values: one storage slot of a fixed kind.
 
 enum class TDBXScalarKind {
-    Boolean, Int8, UInt8, Int16, UInt16, Int32, Int64, Single, Double,
-    Date, Time, TimeStamp, TimeStampOffset, Bcd
+    Boolean,
+    Int8,
+    UInt8,
+    Int16,
+    UInt16,
+    Int32,
+    Int64,
+    Single,
+    Double,
+    Date,
+    Time,
+    TimeStamp,
+    TimeStampOffset,
+    Bcd
 };
 
-template <TDBXScalarKind Kind, typename T>
-class TDBXScalarValue : public TDBXWritableValue {
+template <TDBXScalarKind Kind, typename T> class TDBXScalarValue : public TDBXWritableValue {
 public:
     bool GetBoolean() override;
     int8_t GetInt8() override;
@@ -252,12 +263,12 @@ public:
     TSQLTimeStampOffset GetTimeStampOffset() override;
     TBcd GetBcd() override;
     using TDBXValue::GetBoolean;
-    using TDBXValue::GetInt8;
-    using TDBXValue::GetUInt8;
     using TDBXValue::GetInt16;
-    using TDBXValue::GetUInt16;
     using TDBXValue::GetInt32;
     using TDBXValue::GetInt64;
+    using TDBXValue::GetInt8;
+    using TDBXValue::GetUInt16;
+    using TDBXValue::GetUInt8;
 
     void SetBoolean(bool V) override;
     void SetInt8(int8_t V) override;
@@ -307,7 +318,7 @@ protected:
 #define KDS_SCALAR_VALUE(Name, Kind, Type)                                                         \
     class Name : public TDBXScalarValue<TDBXScalarKind::Kind, Type> {                              \
     public:                                                                                        \
-        explicit Name(TDBXValueType* ValueType) : TDBXScalarValue(ValueType) {}                     \
+        explicit Name(TDBXValueType* ValueType) : TDBXScalarValue(ValueType) {}                    \
     }
 
 KDS_SCALAR_VALUE(TDBXBooleanValue, Boolean, bool);
@@ -339,8 +350,7 @@ KDS_SCALAR_VALUE(TDBXBcdValue, Bcd, TBcd);
 // dates, times, timestamps and BCD through the formatter (EConvertError when
 // the text does not convert).
 
-template <typename S>
-class TDBXTextValue : public TDBXWritableValue {
+template <typename S> class TDBXTextValue : public TDBXWritableValue {
 public:
     std::string GetAnsiString() override;
     void SetAnsiString(const std::string& V) override;
@@ -395,7 +405,7 @@ protected:
 #define KDS_TEXT_VALUE(Name, Storage)                                                              \
     class Name : public TDBXTextValue<Storage> {                                                   \
     public:                                                                                        \
-        explicit Name(TDBXValueType* ValueType) : TDBXTextValue(ValueType) {}                       \
+        explicit Name(TDBXValueType* ValueType) : TDBXTextValue(ValueType) {}                      \
     }
 
 KDS_TEXT_VALUE(TDBXAnsiStringBuilderValue, std::string);

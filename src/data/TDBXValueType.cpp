@@ -49,18 +49,36 @@ std::unique_ptr<TDBXValueType> TDBXValueType::WritableClone() const {
     return Copy;
 }
 
-void TDBXValueType::SetName(const std::u16string& Name) { Change(FName, Name); }
-void TDBXValueType::SetCaption(const std::u16string& Caption) { Change(FCaption, Caption); }
-void TDBXValueType::SetOrdinal(int32_t Ordinal) { Change(FOrdinal, Ordinal); }
-void TDBXValueType::SetDataType(int32_t DataType) { Change(FDataType, DataType); }
-void TDBXValueType::SetSubType(int32_t SubType) { Change(FSubType, SubType); }
-void TDBXValueType::SetSize(int64_t Size) { Change(FSize, Size); }
-void TDBXValueType::SetPrecision(int64_t Precision) { Change(FPrecision, Precision); }
-void TDBXValueType::SetScale(int32_t Scale) { Change(FScale, Scale); }
+void TDBXValueType::SetName(const std::u16string& Name) {
+    Change(FName, Name);
+}
+void TDBXValueType::SetCaption(const std::u16string& Caption) {
+    Change(FCaption, Caption);
+}
+void TDBXValueType::SetOrdinal(int32_t Ordinal) {
+    Change(FOrdinal, Ordinal);
+}
+void TDBXValueType::SetDataType(int32_t DataType) {
+    Change(FDataType, DataType);
+}
+void TDBXValueType::SetSubType(int32_t SubType) {
+    Change(FSubType, SubType);
+}
+void TDBXValueType::SetSize(int64_t Size) {
+    Change(FSize, Size);
+}
+void TDBXValueType::SetPrecision(int64_t Precision) {
+    Change(FPrecision, Precision);
+}
+void TDBXValueType::SetScale(int32_t Scale) {
+    Change(FScale, Scale);
+}
 void TDBXValueType::SetChildPosition(int32_t ChildPosition) {
     Change(FChildPosition, ChildPosition);
 }
-void TDBXValueType::SetFlags(int32_t Flags) { Change(FFlags, Flags); }
+void TDBXValueType::SetFlags(int32_t Flags) {
+    Change(FFlags, Flags);
+}
 void TDBXValueType::SetParameterDirection(int32_t Direction) {
     Change(FParameterDirection, Direction);
 }

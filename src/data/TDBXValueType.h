@@ -109,8 +109,8 @@ private:
     int32_t FChildPosition = 0;
     int32_t FFlags = 0;
     int32_t FParameterDirection = 0;
-    TDBXRow* FDbxRow = nullptr;          // not owned
-    TDBXContext* FDBXContext = nullptr;  // not owned
+    TDBXRow* FDbxRow = nullptr;         // not owned
+    TDBXContext* FDBXContext = nullptr; // not owned
     bool FModified = false;
 };
 

@@ -45,7 +45,10 @@ public:
     const std::vector<uint8_t>& Bytes() const { return FData; }
     // Replaces the content and rewinds.
     void Assign(const uint8_t* Data, int64_t Count);
-    void Clear() { FData.clear(); FPosition = 0; }
+    void Clear() {
+        FData.clear();
+        FPosition = 0;
+    }
 
 private:
     std::vector<uint8_t> FData;

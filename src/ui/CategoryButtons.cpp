@@ -12,53 +12,65 @@ namespace {
 constexpr int CategoryPadding = 1;
 } // namespace
 
-TCategoryButtons::TCategoryButtons(QWidget* Parent) : QWidget(Parent)
-{
+TCategoryButtons::TCategoryButtons(QWidget* Parent) : QWidget(Parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TCategoryButtons::AddButton(QAction* Action)
-{
+void TCategoryButtons::AddButton(QAction* Action) {
     FButtons.push_back(Action);
     connect(Action, &QAction::changed, this, qOverload<>(&QWidget::update));
     updateGeometry();
     update();
 }
 
-void TCategoryButtons::SetButtonHeight(int Height) { FButtonHeight = Height; updateGeometry(); update(); }
-void TCategoryButtons::SetCategoryColor(TColor Color) { FCategoryColor = Color; update(); }
-void TCategoryButtons::SetRegularButtonColor(TColor Color) { FRegularButtonColor = Color; update(); }
-void TCategoryButtons::SetSelectedButtonColor(TColor Color) { FSelectedButtonColor = Color; update(); }
-void TCategoryButtons::SetGradientFill(bool On) { FGradientFill = On; update(); }
-void TCategoryButtons::SetShowCaptions(bool On) { FShowCaptions = On; update(); }
+void TCategoryButtons::SetButtonHeight(int Height) {
+    FButtonHeight = Height;
+    updateGeometry();
+    update();
+}
+void TCategoryButtons::SetCategoryColor(TColor Color) {
+    FCategoryColor = Color;
+    update();
+}
+void TCategoryButtons::SetRegularButtonColor(TColor Color) {
+    FRegularButtonColor = Color;
+    update();
+}
+void TCategoryButtons::SetSelectedButtonColor(TColor Color) {
+    FSelectedButtonColor = Color;
+    update();
+}
+void TCategoryButtons::SetGradientFill(bool On) {
+    FGradientFill = On;
+    update();
+}
+void TCategoryButtons::SetShowCaptions(bool On) {
+    FShowCaptions = On;
+    update();
+}
 
-QRect TCategoryButtons::CategoryRect() const
-{
+QRect TCategoryButtons::CategoryRect() const {
     return QRect(0, 0, width(), ButtonCount() * FButtonHeight + 2 * CategoryPadding);
 }
 
-QRect TCategoryButtons::ButtonRect(int Index) const
-{
+QRect TCategoryButtons::ButtonRect(int Index) const {
     return QRect(CategoryPadding, CategoryPadding + Index * FButtonHeight,
                  width() - 2 * CategoryPadding, FButtonHeight);
 }
 
-int TCategoryButtons::ButtonAt(const QPoint& Pos) const
-{
+int TCategoryButtons::ButtonAt(const QPoint& Pos) const {
     for (int I = 0; I < ButtonCount(); ++I)
         if (ButtonRect(I).contains(Pos))
             return I;
     return -1;
 }
 
-QSize TCategoryButtons::sizeHint() const
-{
+QSize TCategoryButtons::sizeHint() const {
     return QSize(80, CategoryRect().height());
 }
 
-void TCategoryButtons::paintEvent(QPaintEvent*)
-{
+void TCategoryButtons::paintEvent(QPaintEvent*) {
     QPainter P(this);
     const QPalette& Pal = palette();
     P.fillRect(rect(), ColorToQColor(clWindow, Pal));
@@ -67,7 +79,8 @@ void TCategoryButtons::paintEvent(QPaintEvent*)
     for (int I = 0; I < ButtonCount(); ++I) {
         const QRect R = ButtonRect(I);
         const bool Selected = I == FSelected || I == FPressed;
-        const QColor Face = ColorToQColor(Selected ? FSelectedButtonColor : FRegularButtonColor, Pal);
+        const QColor Face =
+            ColorToQColor(Selected ? FSelectedButtonColor : FRegularButtonColor, Pal);
         if (FGradientFill) {
             // From the button's colour at the top to a paler shade of it at
             // the bottom.
@@ -92,16 +105,14 @@ void TCategoryButtons::paintEvent(QPaintEvent*)
     }
 }
 
-void TCategoryButtons::mousePressEvent(QMouseEvent* Event)
-{
+void TCategoryButtons::mousePressEvent(QMouseEvent* Event) {
     if (Event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(Event);
     FPressed = ButtonAt(Event->position().toPoint());
     update();
 }
 
-void TCategoryButtons::mouseReleaseEvent(QMouseEvent* Event)
-{
+void TCategoryButtons::mouseReleaseEvent(QMouseEvent* Event) {
     if (Event->button() != Qt::LeftButton)
         return QWidget::mouseReleaseEvent(Event);
     const int Released = ButtonAt(Event->position().toPoint());
@@ -117,8 +128,7 @@ void TCategoryButtons::mouseReleaseEvent(QMouseEvent* Event)
     }
 }
 
-void TCategoryButtons::mouseMoveEvent(QMouseEvent* Event)
-{
+void TCategoryButtons::mouseMoveEvent(QMouseEvent* Event) {
     const int Hot = ButtonAt(Event->position().toPoint());
     if (Hot != FHot) {
         FHot = Hot;
@@ -127,8 +137,7 @@ void TCategoryButtons::mouseMoveEvent(QMouseEvent* Event)
     QWidget::mouseMoveEvent(Event);
 }
 
-void TCategoryButtons::leaveEvent(QEvent* Event)
-{
+void TCategoryButtons::leaveEvent(QEvent* Event) {
     FHot = -1;
     update();
     QWidget::leaveEvent(Event);

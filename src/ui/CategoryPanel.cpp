@@ -11,8 +11,7 @@
 namespace kds {
 
 TCategoryPanel::TCategoryPanel(const QString& Caption, int ExpandedHeight, QWidget* Parent)
-    : QWidget(Parent), FCaption(Caption), FExpandedHeight(ExpandedHeight)
-{
+    : QWidget(Parent), FCaption(Caption), FExpandedHeight(ExpandedHeight) {
     setObjectName(Caption);
     setFocusPolicy(Qt::TabFocus);
     FLayout = new QVBoxLayout(this);
@@ -21,8 +20,7 @@ TCategoryPanel::TCategoryPanel(const QString& Caption, int ExpandedHeight, QWidg
     setFixedHeight(FExpandedHeight);
 }
 
-void TCategoryPanel::SetContent(QWidget* Content)
-{
+void TCategoryPanel::SetContent(QWidget* Content) {
     if (FContent)
         delete FContent;
     FContent = Content;
@@ -32,13 +30,11 @@ void TCategoryPanel::SetContent(QWidget* Content)
     }
 }
 
-QRect TCategoryPanel::HeaderRect() const
-{
+QRect TCategoryPanel::HeaderRect() const {
     return QRect(0, 0, width(), FHeaderHeight);
 }
 
-void TCategoryPanel::SetCollapsed(bool Collapsed)
-{
+void TCategoryPanel::SetCollapsed(bool Collapsed) {
     if (Collapsed == FCollapsed)
         return;
     FCollapsed = Collapsed;
@@ -49,8 +45,7 @@ void TCategoryPanel::SetCollapsed(bool Collapsed)
     emit CollapsedChanged(FCollapsed);
 }
 
-void TCategoryPanel::paintEvent(QPaintEvent*)
-{
+void TCategoryPanel::paintEvent(QPaintEvent*) {
     QPainter P(this);
     const QPalette& Pal = palette();
     const QRect H = HeaderRect();
@@ -89,8 +84,7 @@ void TCategoryPanel::paintEvent(QPaintEvent*)
     }
 }
 
-void TCategoryPanel::mousePressEvent(QMouseEvent* Event)
-{
+void TCategoryPanel::mousePressEvent(QMouseEvent* Event) {
     if (Event->button() == Qt::LeftButton && HeaderRect().contains(Event->position().toPoint())) {
         SetCollapsed(!FCollapsed);
         return;
@@ -98,9 +92,9 @@ void TCategoryPanel::mousePressEvent(QMouseEvent* Event)
     QWidget::mousePressEvent(Event);
 }
 
-void TCategoryPanel::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_Space || Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) {
+void TCategoryPanel::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Space || Event->key() == Qt::Key_Return ||
+        Event->key() == Qt::Key_Enter) {
         SetCollapsed(!FCollapsed);
         return;
     }

@@ -40,7 +40,7 @@ private:
     int FExpandedHeight;
     int FHeaderHeight = 24;
     bool FCollapsed = false;
-    QWidget* FContent = nullptr;   // owned by Qt parenting
+    QWidget* FContent = nullptr;    // owned by Qt parenting
     QVBoxLayout* FLayout = nullptr; // owned by Qt parenting
 };
 

@@ -7,8 +7,7 @@
 
 namespace kds {
 
-TCategoryPanelGroup::TCategoryPanelGroup(QWidget* Parent) : QScrollArea(Parent)
-{
+TCategoryPanelGroup::TCategoryPanelGroup(QWidget* Parent) : QScrollArea(Parent) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -22,20 +21,17 @@ TCategoryPanelGroup::TCategoryPanelGroup(QWidget* Parent) : QScrollArea(Parent)
     setWidget(FStack);
 }
 
-void TCategoryPanelGroup::AddPanel(TCategoryPanel* Panel)
-{
+void TCategoryPanelGroup::AddPanel(TCategoryPanel* Panel) {
     auto* Layout = static_cast<QVBoxLayout*>(FStack->layout());
     // Keep the stretch last so the panels stay at the top.
     Layout->insertWidget(Layout->count() - 1, Panel);
 }
 
-int TCategoryPanelGroup::PanelCount() const
-{
+int TCategoryPanelGroup::PanelCount() const {
     return FStack->layout()->count() - 1;
 }
 
-TCategoryPanel* TCategoryPanelGroup::Panel(int Index) const
-{
+TCategoryPanel* TCategoryPanelGroup::Panel(int Index) const {
     if (Index < 0 || Index >= PanelCount())
         return nullptr;
     return qobject_cast<TCategoryPanel*>(FStack->layout()->itemAt(Index)->widget());

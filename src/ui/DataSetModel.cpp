@@ -1,9 +1,7 @@
 #include "ui/DataSetModel.h"
 
 #include <QMetaObject>
-
 #include <algorithm>
-
 #include <exception>
 #include <utility>
 
@@ -11,21 +9,18 @@ namespace kds {
 
 TDataSetModel::TDataSetModel(QObject* Parent) : QAbstractTableModel(Parent) {}
 
-TDataSetModel::~TDataSetModel()
-{
+TDataSetModel::~TDataSetModel() {
     if (FDataSet) {
         FDataSet->OnDataChanged = nullptr;
         FDataSet->OnCurrentMoved = nullptr;
     }
 }
 
-void TDataSetModel::SetDataSet(std::unique_ptr<TGridDataSet> DataSet)
-{
+void TDataSetModel::SetDataSet(std::unique_ptr<TGridDataSet> DataSet) {
     Attach(std::move(DataSet));
 }
 
-void TDataSetModel::Attach(std::unique_ptr<TGridDataSet> DataSet)
-{
+void TDataSetModel::Attach(std::unique_ptr<TGridDataSet> DataSet) {
     beginResetModel();
     if (FDataSet) {
         FDataSet->OnDataChanged = nullptr;
@@ -43,10 +38,11 @@ void TDataSetModel::Attach(std::unique_ptr<TGridDataSet> DataSet)
     CurrentMoved();
 }
 
-void TDataSetModel::BeginUpdate() { ++FUpdateDepth; }
+void TDataSetModel::BeginUpdate() {
+    ++FUpdateDepth;
+}
 
-void TDataSetModel::EndUpdate()
-{
+void TDataSetModel::EndUpdate() {
     if (FUpdateDepth == 0 || --FUpdateDepth > 0)
         return;
     const bool Change = FHeldChange;
@@ -58,8 +54,7 @@ void TDataSetModel::EndUpdate()
         CurrentMoved();
 }
 
-void TDataSetModel::DataChanged()
-{
+void TDataSetModel::DataChanged() {
     if (!FDataSet)
         return;
     if (FUpdateDepth > 0) {
@@ -80,10 +75,13 @@ void TDataSetModel::DataChanged()
         // done, not under its feet.
         if (!FResetPending) {
             FResetPending = true;
-            QMetaObject::invokeMethod(this, [this] {
-                FResetPending = false;
-                DataChanged();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    FResetPending = false;
+                    DataChanged();
+                },
+                Qt::QueuedConnection);
         }
         return;
     }
@@ -97,8 +95,7 @@ void TDataSetModel::DataChanged()
     CurrentMoved();
 }
 
-void TDataSetModel::CurrentMoved()
-{
+void TDataSetModel::CurrentMoved() {
     if (FUpdateDepth > 0) {
         FHeldMove = true;
         return;
@@ -106,89 +103,76 @@ void TDataSetModel::CurrentMoved()
     emit CurrentRowMoved(CurrentRow());
 }
 
-std::string TDataSetModel::FieldName(int Column) const
-{
+std::string TDataSetModel::FieldName(int Column) const {
     if (!FDataSet || Column < 0 || Column >= FDataSet->FieldCount())
         return std::string();
     return FDataSet->FieldName(Column);
 }
 
-bool TDataSetModel::IsNumericField(int Column) const
-{
+bool TDataSetModel::IsNumericField(int Column) const {
     return FDataSet && Column >= 0 && Column < FDataSet->FieldCount() &&
            FDataSet->FieldKind(Column) == TGridDataSet::TFieldKind::Float;
 }
 
-bool TDataSetModel::IsBooleanField(int Column) const
-{
+bool TDataSetModel::IsBooleanField(int Column) const {
     return FDataSet && Column >= 0 && Column < FDataSet->FieldCount() &&
            FDataSet->FieldKind(Column) == TGridDataSet::TFieldKind::Boolean;
 }
 
-bool TDataSetModel::IsChecked(int Row, int Column) const
-{
+bool TDataSetModel::IsChecked(int Row, int Column) const {
     const QString Text = DisplayText(Row, Column).trimmed();
     return Text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
            Text.compare(QLatin1String("t"), Qt::CaseInsensitive) == 0 ||
            Text.compare(QLatin1String("y"), Qt::CaseInsensitive) == 0 || Text == QLatin1String("1");
 }
 
-int TDataSetModel::DisplayWidth(int Column) const
-{
+int TDataSetModel::DisplayWidth(int Column) const {
     if (!FDataSet || Column < 0 || Column >= FDataSet->FieldCount())
         return 0;
     return std::max<int>(FDataSet->DisplayWidth(Column), int(FDataSet->FieldName(Column).size()));
 }
 
-QString TDataSetModel::DisplayText(int Row, int Column) const
-{
-    if (!FDataSet || Row < 0 || Row >= FDataSet->RowCount() || Column < 0 || Column >= FDataSet->FieldCount())
+QString TDataSetModel::DisplayText(int Row, int Column) const {
+    if (!FDataSet || Row < 0 || Row >= FDataSet->RowCount() || Column < 0 ||
+        Column >= FDataSet->FieldCount())
         return QString();
     return QString::fromStdString(FDataSet->DisplayText(Row, Column));
 }
 
-int TDataSetModel::RecNoOfRow(int Row) const
-{
+int TDataSetModel::RecNoOfRow(int Row) const {
     if (!FDataSet || Row < 0 || Row >= FDataSet->RowCount())
         return 0;
     return FDataSet->RecNoOfRow(Row);
 }
 
-int TDataSetModel::CurrentRow() const
-{
+int TDataSetModel::CurrentRow() const {
     return FDataSet ? FDataSet->CurrentRow() : -1;
 }
 
-void TDataSetModel::SetCurrentRow(int Row)
-{
+void TDataSetModel::SetCurrentRow(int Row) {
     if (FDataSet && Row >= 0 && Row < FDataSet->RowCount() && Row != FDataSet->CurrentRow())
         FDataSet->MoveToRow(Row);
 }
 
-void TDataSetModel::AppendRow()
-{
+void TDataSetModel::AppendRow() {
     if (FDataSet)
         FDataSet->AppendRow();
 }
 
-void TDataSetModel::DeleteRow(int Row)
-{
+void TDataSetModel::DeleteRow(int Row) {
     if (FDataSet && Row >= 0 && Row < FDataSet->RowCount())
         FDataSet->DeleteRow(Row);
 }
 
-int TDataSetModel::rowCount(const QModelIndex& Parent) const
-{
+int TDataSetModel::rowCount(const QModelIndex& Parent) const {
     return Parent.isValid() ? 0 : FRows;
 }
 
-int TDataSetModel::columnCount(const QModelIndex& Parent) const
-{
+int TDataSetModel::columnCount(const QModelIndex& Parent) const {
     return Parent.isValid() ? 0 : FColumns;
 }
 
-QVariant TDataSetModel::data(const QModelIndex& Index, int Role) const
-{
+QVariant TDataSetModel::data(const QModelIndex& Index, int Role) const {
     if (!Index.isValid() || Index.model() != this)
         return QVariant();
     switch (Role) {
@@ -203,8 +187,7 @@ QVariant TDataSetModel::data(const QModelIndex& Index, int Role) const
     }
 }
 
-QVariant TDataSetModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
-{
+QVariant TDataSetModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
     if (Role != Qt::DisplayRole)
         return QVariant();
     if (Orientation == Qt::Horizontal) {
@@ -215,17 +198,15 @@ QVariant TDataSetModel::headerData(int Section, Qt::Orientation Orientation, int
     return QVariant();
 }
 
-Qt::ItemFlags TDataSetModel::flags(const QModelIndex& Index) const
-{
+Qt::ItemFlags TDataSetModel::flags(const QModelIndex& Index) const {
     if (!Index.isValid())
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
 }
 
-bool TDataSetModel::setData(const QModelIndex& Index, const QVariant& Value, int Role)
-{
-    if (!FDataSet || !Index.isValid() || Role != Qt::EditRole || Index.row() >= FDataSet->RowCount() ||
-        Index.column() >= FDataSet->FieldCount())
+bool TDataSetModel::setData(const QModelIndex& Index, const QVariant& Value, int Role) {
+    if (!FDataSet || !Index.isValid() || Role != Qt::EditRole ||
+        Index.row() >= FDataSet->RowCount() || Index.column() >= FDataSet->FieldCount())
         return false;
     FResetting = true;
     bool Ok = true;

@@ -6,88 +6,74 @@
 
 namespace kds {
 
-TDataSourceLink::TDataSourceLink(TDataSource& Source) : FSource(Source)
-{
+TDataSourceLink::TDataSourceLink(TDataSource& Source) : FSource(Source) {
     FSource.AddObserver(this);
 }
 
-TDataSourceLink::~TDataSourceLink()
-{
+TDataSourceLink::~TDataSourceLink() {
     FSource.RemoveObserver(this);
 }
 
-TMemoryDataSet* TDataSourceLink::Active() const
-{
+TMemoryDataSet* TDataSourceLink::Active() const {
     TMemoryDataSet* DataSet = FSource.DataSet();
     return DataSet && DataSet->Active() ? DataSet : nullptr;
 }
 
-void TDataSourceLink::Changed()
-{
+void TDataSourceLink::Changed() {
     if (OnDataChanged)
         OnDataChanged();
 }
 
-void TDataSourceLink::CurrentRowChanged(TMemoryDataSet&, int, int)
-{
+void TDataSourceLink::CurrentRowChanged(TMemoryDataSet&, int, int) {
     if (OnCurrentMoved)
         OnCurrentMoved();
 }
 
-int TDataSourceLink::FieldCount() const
-{
+int TDataSourceLink::FieldCount() const {
     const TMemoryDataSet* DataSet = Active();
     return DataSet ? DataSet->FieldCount() : 0;
 }
 
-std::string TDataSourceLink::FieldName(int Field) const
-{
+std::string TDataSourceLink::FieldName(int Field) const {
     return Active()->Fields(Field).FieldName();
 }
 
-TGridDataSet::TFieldKind TDataSourceLink::FieldKind(int Field) const
-{
-    return Active()->Fields(Field).DataType() == TFieldType::ftFloat ? TFieldKind::Float : TFieldKind::Text;
+TGridDataSet::TFieldKind TDataSourceLink::FieldKind(int Field) const {
+    return Active()->Fields(Field).DataType() == TFieldType::ftFloat ? TFieldKind::Float
+                                                                     : TFieldKind::Text;
 }
 
-int TDataSourceLink::DisplayWidth(int Field) const
-{
+int TDataSourceLink::DisplayWidth(int Field) const {
     const TField& F = Active()->Fields(Field);
     return F.DataType() == TFieldType::ftFloat ? 10 : F.Size();
 }
 
-int TDataSourceLink::RowCount() const
-{
+int TDataSourceLink::RowCount() const {
     const TMemoryDataSet* DataSet = Active();
     return DataSet ? DataSet->RowCount() : 0;
 }
 
-std::string TDataSourceLink::DisplayText(int Row, int Field) const
-{
+std::string TDataSourceLink::DisplayText(int Row, int Field) const {
     const TMemoryDataSet* DataSet = Active();
     return DataSet ? DataSet->DisplayTextAt(Row, Field) : std::string();
 }
 
-int TDataSourceLink::RecNoOfRow(int Row) const
-{
+int TDataSourceLink::RecNoOfRow(int Row) const {
     const TMemoryDataSet* DataSet = Active();
     return DataSet ? DataSet->RecNoAt(Row) : -1;
 }
 
-int TDataSourceLink::CurrentRow() const
-{
+int TDataSourceLink::CurrentRow() const {
     const TMemoryDataSet* DataSet = Active();
     return DataSet ? DataSet->CurrentRow() : -1;
 }
 
-void TDataSourceLink::MoveToRow(int Row)
-{
+void TDataSourceLink::MoveToRow(int Row) {
     if (TMemoryDataSet* DataSet = Active())
         DataSet->MoveToRow(Row);
 }
 
-void TDataSourceLink::SetFieldText(int Row, int Field, const std::string& Text)
-{
+void TDataSourceLink::SetFieldText(int Row, int Field, const std::string& Text) {
     TMemoryDataSet* DataSet = Active();
     if (!DataSet)
         return;
@@ -110,14 +96,12 @@ void TDataSourceLink::SetFieldText(int Row, int Field, const std::string& Text)
         DataSet->Post();
 }
 
-void TDataSourceLink::AppendRow()
-{
+void TDataSourceLink::AppendRow() {
     if (TMemoryDataSet* DataSet = Active())
         DataSet->Append();
 }
 
-void TDataSourceLink::DeleteRow(int Row)
-{
+void TDataSourceLink::DeleteRow(int Row) {
     TMemoryDataSet* DataSet = Active();
     if (!DataSet)
         return;

@@ -6,38 +6,35 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QScreen>
-
 #include <exception>
 #include <utility>
 
-#include "ui/CategoryButtons.h"
-#include "ui/DataSetModel.h"
-#include "ui/CategoryPanel.h"
-#include "ui/CategoryPanelGroup.h"
-#include "ui/OperatorDialogs.h"
-#include "ui/POSDBGrid.h"
 #include "app/OrderBook.h"
 #include "app/OrderIntake.h"
 #include "app/ProgramFiles.h"
+#include "ui/CategoryButtons.h"
+#include "ui/CategoryPanel.h"
+#include "ui/CategoryPanelGroup.h"
+#include "ui/DataSetModel.h"
+#include "ui/OperatorDialogs.h"
+#include "ui/POSDBGrid.h"
 
 namespace kds {
 
 namespace {
 
 // Tahoma 8 pt where the machine has it, else the nearest sans-serif face.
-QFont WindowFont()
-{
+QFont WindowFont() {
     QFont F(QStringLiteral("Tahoma"));
     F.setPointSize(8);
     F.setStyleHint(QFont::SansSerif);
     if (!QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
-        F.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
-                       QStringLiteral("sans-serif")});
+        F.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+                       QStringLiteral("Liberation Sans"), QStringLiteral("sans-serif")});
     return F;
 }
 
-void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font)
-{
+void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font) {
     Grid.SetFixedColor(clBtnFace);
     Grid.SetTitleFont(TGridFont{Font, clWindowText});
     Grid.SetKeyFields(std::string());
@@ -54,9 +51,9 @@ void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font)
 TForm1::TForm1(QWidget* Parent) : TForm1(ProgramDirectory(), Parent) {}
 
 TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
-    : QWidget(Parent), FProgramDir(std::move(ProgramDir)), FOrderBook(std::make_unique<TOrderBook>()),
-      FIntake(std::make_unique<TOrderIntake>(*FOrderBook))
-{
+    : QWidget(Parent), FProgramDir(std::move(ProgramDir)),
+      FOrderBook(std::make_unique<TOrderBook>()),
+      FIntake(std::make_unique<TOrderIntake>(*FOrderBook)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     const QFont Font = WindowFont();
@@ -75,8 +72,10 @@ TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
     Action2->setObjectName(QStringLiteral("Action2"));
     Action3 = new QAction(QStringLiteral("Action3"), ActionManager);
     Action3->setObjectName(QStringLiteral("Action3"));
-    connect(Action1, &QAction::triggered, this, [this] { RunCommand([this] { Action1Execute(); }); });
-    connect(Action2, &QAction::triggered, this, [this] { RunCommand([this] { Action2Execute(); }); });
+    connect(Action1, &QAction::triggered, this,
+            [this] { RunCommand([this] { Action1Execute(); }); });
+    connect(Action2, &QAction::triggered, this,
+            [this] { RunCommand([this] { Action2Execute(); }); });
 
     auto* Layout = new QHBoxLayout(this);
     Layout->setContentsMargins(0, 0, 0, 0);
@@ -131,15 +130,13 @@ TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
     }
 }
 
-TForm1::~TForm1()
-{
+TForm1::~TForm1() {
     // The grids go before the order book they show.
     delete CategoryPanelGroup1;
     CategoryPanelGroup1 = nullptr;
 }
 
-void TForm1::RunCommand(const std::function<void()>& Handler)
-{
+void TForm1::RunCommand(const std::function<void()>& Handler) {
     try {
         Handler();
     } catch (const std::exception& E) {
@@ -149,25 +146,21 @@ void TForm1::RunCommand(const std::function<void()>& Handler)
     }
 }
 
-void TForm1::FormCreate()
-{
+void TForm1::FormCreate() {
     FOrderBook->Create();
 }
 
-void TForm1::Action1Execute()
-{
+void TForm1::Action1Execute() {
     // The grids catch up once, after the whole folder, instead of re-reading
     // their rows at every row the intake appends and stores.
     struct THeldGrids {
         TDataSetModel* A;
         TDataSetModel* B;
-        THeldGrids(TDataSetModel* A, TDataSetModel* B) : A(A), B(B)
-        {
+        THeldGrids(TDataSetModel* A, TDataSetModel* B) : A(A), B(B) {
             A->BeginUpdate();
             B->BeginUpdate();
         }
-        ~THeldGrids()
-        {
+        ~THeldGrids() {
             B->EndUpdate();
             A->EndUpdate();
         }
@@ -175,15 +168,14 @@ void TForm1::Action1Execute()
     FIntake->Execute(FProgramDir);
 }
 
-void TForm1::Action2Execute()
-{
+void TForm1::Action2Execute() {
     // The reset broadcast to the terminals subscribed to "KDSChannel" needs
     // the server's broadcast, which this program does not have yet; until it
     // is wired, Action2 does nothing.
 }
 
-QPoint TForm1::MendedPosition(const QPoint& Designed, const QSize& FrameSize, const QRect& Available)
-{
+QPoint TForm1::MendedPosition(const QPoint& Designed, const QSize& FrameSize,
+                              const QRect& Available) {
     int X = Designed.x();
     int Y = Designed.y();
     if (X + FrameSize.width() > Available.x() + Available.width())
@@ -197,21 +189,20 @@ QPoint TForm1::MendedPosition(const QPoint& Designed, const QSize& FrameSize, co
     return QPoint(X, Y);
 }
 
-void TForm1::MendPosition()
-{
+void TForm1::MendPosition() {
     QScreen* Screen = QGuiApplication::screenAt(QPoint(DesignedLeft, DesignedTop));
     if (!Screen)
         Screen = QGuiApplication::primaryScreen();
     if (!Screen)
         return;
     const QRect Frame = frameGeometry();
-    const QPoint Target = MendedPosition(Frame.topLeft(), Frame.size(), Screen->availableGeometry());
+    const QPoint Target =
+        MendedPosition(Frame.topLeft(), Frame.size(), Screen->availableGeometry());
     if (Target != Frame.topLeft())
         move(Target);
 }
 
-void TForm1::showEvent(QShowEvent* Event)
-{
+void TForm1::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
     if (!FPositionMended) {
         FPositionMended = true;

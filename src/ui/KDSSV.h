@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,7 +44,8 @@ public:
     // Where a window of FrameSize whose designed top-left is Designed must go
     // to lie wholly inside Available: moved just enough, never further. A
     // window larger than Available keeps its top-left corner inside it.
-    static QPoint MendedPosition(const QPoint& Designed, const QSize& FrameSize, const QRect& Available);
+    static QPoint MendedPosition(const QPoint& Designed, const QSize& FrameSize,
+                                 const QRect& Available);
 
     static constexpr int DesignedLeft = 1019;
     static constexpr int DesignedTop = 332;

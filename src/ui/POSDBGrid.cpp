@@ -1,7 +1,6 @@
 #include "ui/POSDBGrid.h"
 
 #include <QPainter>
-
 #include <stdexcept>
 
 #include "ui/Glyphs.h"
@@ -10,8 +9,7 @@ namespace kds {
 
 namespace {
 
-std::unique_ptr<QImage> LoadGlyph(const char* Name)
-{
+std::unique_ptr<QImage> LoadGlyph(const char* Name) {
     InitGlyphResources();
     auto Glyph = std::make_unique<QImage>(QString(":/bitmaps/") + Name);
     if (Glyph->isNull())
@@ -22,16 +20,15 @@ std::unique_ptr<QImage> LoadGlyph(const char* Name)
     return Glyph;
 }
 
-bool Contains(const std::string& Text, const std::string& Piece)
-{
+bool Contains(const std::string& Text, const std::string& Piece) {
     return Text.find(Piece) != std::string::npos;
 }
 
 } // namespace
 
 TPOSDBGrid::TPOSDBGrid(QWidget* Parent)
-    : TBaseDBGrid(Parent), FCheckedBitmap(LoadGlyph("CHECKED_DATA")), FUncheckedBitmap(LoadGlyph("UNCHECKED_DATA"))
-{
+    : TBaseDBGrid(Parent), FCheckedBitmap(LoadGlyph("CHECKED_DATA")),
+      FUncheckedBitmap(LoadGlyph("UNCHECKED_DATA")) {
     SetKeyFields(std::string());
     SetColor_Row_Odd(0x00ECFFFB);
     SetColor_Row_Even(0x00E7F9CE);
@@ -43,13 +40,11 @@ TPOSDBGrid::TPOSDBGrid(QWidget* Parent)
 
 TPOSDBGrid::~TPOSDBGrid() = default;
 
-void TPOSDBGrid::Changed()
-{
+void TPOSDBGrid::Changed() {
     RepaintGrid();
 }
 
-std::string TPOSDBGrid::NormalizeKeyFields(const std::string& Value)
-{
+std::string TPOSDBGrid::NormalizeKeyFields(const std::string& Value) {
     std::string Result;
     std::string Rest = Value;
     while (!Rest.empty()) {
@@ -69,22 +64,38 @@ std::string TPOSDBGrid::NormalizeKeyFields(const std::string& Value)
     return Result;
 }
 
-void TPOSDBGrid::SetKeyFields(const std::string& Value)
-{
+void TPOSDBGrid::SetKeyFields(const std::string& Value) {
     FKeyFields = NormalizeKeyFields(Value);
     Changed();
 }
 
-void TPOSDBGrid::SetColor_Row_Odd(TColor Value) { FColor_Row_Odd = Value; Changed(); }
-void TPOSDBGrid::SetColor_Row_Even(TColor Value) { FColor_Row_Even = Value; Changed(); }
-void TPOSDBGrid::SetColor_Fixed(TColor Value) { FColor_Fixed = Value; Changed(); }
-void TPOSDBGrid::SetColor_Key(TColor Value) { FColor_Key = Value; Changed(); }
-void TPOSDBGrid::SetColor_Selected(TColor Value) { FColor_Selected = Value; Changed(); }
-void TPOSDBGrid::SetColor_Title(TColor Value) { FColor_Title = Value; Changed(); }
+void TPOSDBGrid::SetColor_Row_Odd(TColor Value) {
+    FColor_Row_Odd = Value;
+    Changed();
+}
+void TPOSDBGrid::SetColor_Row_Even(TColor Value) {
+    FColor_Row_Even = Value;
+    Changed();
+}
+void TPOSDBGrid::SetColor_Fixed(TColor Value) {
+    FColor_Fixed = Value;
+    Changed();
+}
+void TPOSDBGrid::SetColor_Key(TColor Value) {
+    FColor_Key = Value;
+    Changed();
+}
+void TPOSDBGrid::SetColor_Selected(TColor Value) {
+    FColor_Selected = Value;
+    Changed();
+}
+void TPOSDBGrid::SetColor_Title(TColor Value) {
+    FColor_Title = Value;
+    Changed();
+}
 
 void TPOSDBGrid::DoCalcTitleAttributes(const std::string& FieldName, TGridFont& TitleFont,
-                                       Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush)
-{
+                                       Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush) {
     TitleBrush.Color = FColor_Title;
     TitleFont.Color = FontColor();
     if (!FKeyFields.empty() && Contains(FKeyFields, FieldName + ";")) {
@@ -96,8 +107,7 @@ void TPOSDBGrid::DoCalcTitleAttributes(const std::string& FieldName, TGridFont& 
 }
 
 void TPOSDBGrid::DoCalcCellColors(const TGridField* Field, TGridDrawState State, bool& Highlight,
-                                  TGridBrush& Brush, TGridFont& Font)
-{
+                                  TGridBrush& Brush, TGridFont& Font) {
     if (State == gdFixed) {
         Brush.Color = FColor_Fixed;
     } else if (Field && Field->DataSetField) {
@@ -113,8 +123,7 @@ void TPOSDBGrid::DoCalcCellColors(const TGridField* Field, TGridDrawState State,
         TBaseDBGrid::DoCalcCellColors(Field, State, Highlight, Brush, Font);
 }
 
-void TPOSDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int, bool Checked, int)
-{
+void TPOSDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int, bool Checked, int) {
     // The offsets use the checked glyph's size for both glyphs; the glyph
     // overhangs the 10 x 10 box and is not clipped to it. C++ division
     // truncates toward zero, as the offsets need.

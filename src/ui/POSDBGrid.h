@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-
 #include <memory>
 #include <string>
 
@@ -46,11 +45,12 @@ public:
     const QImage& CheckedBitmap() const { return *FCheckedBitmap; }
     const QImage& UncheckedBitmap() const { return *FUncheckedBitmap; }
 
-    void DoCalcTitleAttributes(const std::string& FieldName, TGridFont& TitleFont, Qt::Alignment& TitleAlignment,
-                               TGridBrush& TitleBrush) override;
-    void DoCalcCellColors(const TGridField* Field, TGridDrawState State, bool& Highlight, TGridBrush& Brush,
-                          TGridFont& Font) override;
-    void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked, int Row) override;
+    void DoCalcTitleAttributes(const std::string& FieldName, TGridFont& TitleFont,
+                               Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush) override;
+    void DoCalcCellColors(const TGridField* Field, TGridDrawState State, bool& Highlight,
+                          TGridBrush& Brush, TGridFont& Font) override;
+    void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked,
+                      int Row) override;
 
 private:
     void Changed();

@@ -22,10 +22,14 @@ inline constexpr TColor clWindow = 0xFF000005;
 // The bitwise complement of the three low bytes, high byte cleared. Works on
 // the stored value, so a system colour is inverted as its code
 // ($FF00000F gives $00FFFFF0). Pure; any thread.
-constexpr TColor InvertColor(TColor Color) { return ~Color & 0x00FFFFFFu; }
+constexpr TColor InvertColor(TColor Color) {
+    return ~Color & 0x00FFFFFFu;
+}
 
 // True when Color names a system colour rather than giving red, green, blue.
-constexpr bool IsSystemColor(TColor Color) { return (Color & 0xFF000000u) == 0xFF000000u; }
+constexpr bool IsSystemColor(TColor Color) {
+    return (Color & 0xFF000000u) == 0xFF000000u;
+}
 
 // The colour to paint with: plain values give their red, green and blue; a
 // system colour code is looked up in Palette (button face -> Button,

@@ -7,7 +7,6 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
-
 #include <algorithm>
 #include <exception>
 
@@ -25,8 +24,8 @@ class TGridCellDelegate : public QStyledItemDelegate {
 public:
     explicit TGridCellDelegate(TBaseDBGrid* Grid) : QStyledItemDelegate(Grid), FGrid(Grid) {}
 
-    void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override
-    {
+    void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
+               const QModelIndex& Index) const override {
         FGrid->PaintCell(*Painter, Option.rect, Index);
     }
 
@@ -38,11 +37,11 @@ private:
 // the grid.
 class TGridHeader : public QHeaderView {
 public:
-    TGridHeader(Qt::Orientation Orientation, TBaseDBGrid* Grid) : QHeaderView(Orientation, Grid), FGrid(Grid) {}
+    TGridHeader(Qt::Orientation Orientation, TBaseDBGrid* Grid)
+        : QHeaderView(Orientation, Grid), FGrid(Grid) {}
 
 protected:
-    void paintSection(QPainter* Painter, const QRect& Rect, int Section) const override
-    {
+    void paintSection(QPainter* Painter, const QRect& Rect, int Section) const override {
         if (!Rect.isValid())
             return;
         Painter->save();
@@ -57,14 +56,12 @@ private:
     TBaseDBGrid* FGrid;
 };
 
-void ShowErrorOf(QWidget* Parent, const std::exception& E)
-{
+void ShowErrorOf(QWidget* Parent, const std::exception& E) {
     TOperatorDialogs::Current().ShowError(Parent, QString::fromUtf8(E.what()));
 }
 
 // The grid lines and bevels drawn around fixed cells.
-void DrawFixedEdges(QPainter& Painter, const QRect& Rect, const QColor& Face)
-{
+void DrawFixedEdges(QPainter& Painter, const QRect& Rect, const QColor& Face) {
     Painter.setPen(Face.lighter(130));
     Painter.drawLine(Rect.topLeft(), Rect.topRight());
     Painter.drawLine(Rect.topLeft(), Rect.bottomLeft());
@@ -75,8 +72,7 @@ void DrawFixedEdges(QPainter& Painter, const QRect& Rect, const QColor& Face)
 
 } // namespace
 
-TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent)
-{
+TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent) {
     FModel = new TDataSetModel(this);
     setModel(FModel);
     setItemDelegate(new TGridCellDelegate(this));
@@ -112,60 +108,68 @@ TBaseDBGrid::TBaseDBGrid(QWidget* Parent) : QTableView(Parent)
         const int Avg = fontMetrics().averageCharWidth();
         const QFontMetrics Title(FTitleFont.Font);
         for (int C = 0; C < FModel->columnCount(); ++C)
-            setColumnWidth(C, std::max(FModel->DisplayWidth(C) * Avg,
-                                       Title.horizontalAdvance(QString::fromStdString(FModel->FieldName(C)))) +
-                                  8);
+            setColumnWidth(
+                C, std::max(FModel->DisplayWidth(C) * Avg,
+                            Title.horizontalAdvance(QString::fromStdString(FModel->FieldName(C)))) +
+                       8);
     });
     // Shown once the view has finished handing the edit over, not from
     // inside it.
-    connect(FModel, &TDataSetModel::AssignmentFailed, this,
-            [this](const QString& Text) { TOperatorDialogs::Current().ShowError(this, Text); },
-            Qt::QueuedConnection);
+    connect(
+        FModel, &TDataSetModel::AssignmentFailed, this,
+        [this](const QString& Text) { TOperatorDialogs::Current().ShowError(this, Text); },
+        Qt::QueuedConnection);
 }
 
 TBaseDBGrid::~TBaseDBGrid() = default;
 
-void TBaseDBGrid::SetDataSource(TDataSource* Source)
-{
+void TBaseDBGrid::SetDataSource(TDataSource* Source) {
     FDataSource = Source;
     FModel->SetDataSet(Source ? std::make_unique<TDataSourceLink>(*Source) : nullptr);
 }
 
-
-void TBaseDBGrid::RepaintGrid()
-{
+void TBaseDBGrid::RepaintGrid() {
     viewport()->update();
     horizontalHeader()->viewport()->update();
     verticalHeader()->viewport()->update();
 }
 
-void TBaseDBGrid::SetColor(TColor Color) { FColor = Color; RepaintGrid(); }
-void TBaseDBGrid::SetFontColor(TColor Color) { FFontColor = Color; RepaintGrid(); }
-void TBaseDBGrid::SetFixedColor(TColor Color) { FFixedColor = Color; RepaintGrid(); }
-void TBaseDBGrid::SetTitleFont(const TGridFont& Font) { FTitleFont = Font; RepaintGrid(); }
-void TBaseDBGrid::SetRowSelect(bool On)
-{
+void TBaseDBGrid::SetColor(TColor Color) {
+    FColor = Color;
+    RepaintGrid();
+}
+void TBaseDBGrid::SetFontColor(TColor Color) {
+    FFontColor = Color;
+    RepaintGrid();
+}
+void TBaseDBGrid::SetFixedColor(TColor Color) {
+    FFixedColor = Color;
+    RepaintGrid();
+}
+void TBaseDBGrid::SetTitleFont(const TGridFont& Font) {
+    FTitleFont = Font;
+    RepaintGrid();
+}
+void TBaseDBGrid::SetRowSelect(bool On) {
     FRowSelect = On;
     setSelectionBehavior(On ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
     RepaintGrid();
 }
 
 void TBaseDBGrid::DoCalcTitleAttributes(const std::string& FieldName, TGridFont& TitleFont,
-                                        Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush)
-{
+                                        Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush) {
     if (OnCalcTitleAttributes)
         OnCalcTitleAttributes(*this, FieldName, TitleFont, TitleAlignment, TitleBrush);
 }
 
 void TBaseDBGrid::DoCalcCellColors(const TGridField* Field, TGridDrawState State, bool& Highlight,
-                                   TGridBrush& Brush, TGridFont& Font)
-{
+                                   TGridBrush& Brush, TGridFont& Font) {
     if (OnCalcCellColors)
         OnCalcCellColors(*this, Field, State, Highlight, Brush, Font);
 }
 
-void TBaseDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked, int Row)
-{
+void TBaseDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked,
+                               int Row) {
     QStyleOptionButton Opt;
     Opt.initFrom(this);
     Opt.rect = Box;
@@ -175,11 +179,14 @@ void TBaseDBGrid::DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, b
         OnDrawCheckBox(*this, Canvas, Box, Column, Checked, Row);
 }
 
-bool TBaseDBGrid::IsCheckBoxColumn(int Column) const { return FModel->IsBooleanField(Column); }
-bool TBaseDBGrid::IsCellChecked(int Row, int Column) const { return FModel->IsChecked(Row, Column); }
+bool TBaseDBGrid::IsCheckBoxColumn(int Column) const {
+    return FModel->IsBooleanField(Column);
+}
+bool TBaseDBGrid::IsCellChecked(int Row, int Column) const {
+    return FModel->IsChecked(Row, Column);
+}
 
-void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIndex& Index)
-{
+void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIndex& Index) {
     const int Row = Index.row();
     const int Col = Index.column();
     const QModelIndex Current = currentIndex();
@@ -206,7 +213,8 @@ void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIn
     Painter.setClipRect(Rect);
     Painter.fillRect(Rect, Fill);
     if (IsCheckBoxColumn(Col)) {
-        const QRect Box(Rect.left() + (Rect.width() - 10) / 2, Rect.top() + (Rect.height() - 10) / 2, 10, 10);
+        const QRect Box(Rect.left() + (Rect.width() - 10) / 2,
+                        Rect.top() + (Rect.height() - 10) / 2, 10, 10);
         Painter.setBrush(Fill);
         Painter.setPen(Qt::NoPen);
         Painter.setClipping(false);
@@ -214,8 +222,8 @@ void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIn
     } else {
         Painter.setFont(Font.Font);
         Painter.setPen(ColorToQColor(Font.Color, Pal));
-        const Qt::Alignment Align = (FModel->IsNumericField(Col) ? Qt::AlignRight : Qt::AlignLeft) |
-                                    Qt::AlignVCenter;
+        const Qt::Alignment Align =
+            (FModel->IsNumericField(Col) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
         Painter.drawText(Rect.adjusted(2, 0, -2, 0), int(Align | Qt::TextSingleLine),
                          FModel->DisplayText(Row, Col));
     }
@@ -229,8 +237,7 @@ void TBaseDBGrid::PaintCell(QPainter& Painter, const QRect& Rect, const QModelIn
     FPaintingRecNo = 0;
 }
 
-void TBaseDBGrid::PaintTitle(QPainter& Painter, const QRect& Rect, int Column)
-{
+void TBaseDBGrid::PaintTitle(QPainter& Painter, const QRect& Rect, int Column) {
     TGridFont Font = FTitleFont;
     Qt::Alignment Align = Qt::AlignLeft;
     TGridBrush Brush{FFixedColor};
@@ -242,13 +249,13 @@ void TBaseDBGrid::PaintTitle(QPainter& Painter, const QRect& Rect, int Column)
     DrawFixedEdges(Painter, Rect, Fill);
     Painter.setFont(Font.Font);
     Painter.setPen(ColorToQColor(Font.Color, Pal));
-    Painter.drawText(Rect.adjusted(2, 0, -2, 0), int((Align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter |
-                                                     Qt::TextSingleLine),
-                     QString::fromStdString(FModel->FieldName(Column)));
+    Painter.drawText(
+        Rect.adjusted(2, 0, -2, 0),
+        int((Align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter | Qt::TextSingleLine),
+        QString::fromStdString(FModel->FieldName(Column)));
 }
 
-void TBaseDBGrid::PaintIndicator(QPainter& Painter, const QRect& Rect, int Row)
-{
+void TBaseDBGrid::PaintIndicator(QPainter& Painter, const QRect& Rect, int Row) {
     bool Highlight = false;
     TGridBrush Brush{FFixedColor};
     TGridFont Font{font(), FFontColor};
@@ -274,17 +281,18 @@ void TBaseDBGrid::PaintIndicator(QPainter& Painter, const QRect& Rect, int Row)
         Painter.setFont(Font.Font);
         Painter.drawText(Rect, Qt::AlignCenter, QStringLiteral("*"));
     } else {
-        const QPoint Tip[3] = {QPoint(C.x() - 2, C.y() - 4), QPoint(C.x() + 2, C.y()), QPoint(C.x() - 2, C.y() + 4)};
+        const QPoint Tip[3] = {QPoint(C.x() - 2, C.y() - 4), QPoint(C.x() + 2, C.y()),
+                               QPoint(C.x() - 2, C.y() + 4)};
         Painter.drawPolygon(Tip, 3);
     }
 }
 
-void TBaseDBGrid::keyPressEvent(QKeyEvent* Event)
-{
+void TBaseDBGrid::keyPressEvent(QKeyEvent* Event) {
     if (state() != QAbstractItemView::EditingState && FModel->HasDataSet()) {
         const QModelIndex Current = currentIndex();
         if (Event->key() == Qt::Key_Delete && (Event->modifiers() & Qt::ControlModifier)) {
-            if (Current.isValid() && TOperatorDialogs::Current().Confirm(this, QStringLiteral("Delete record?"))) {
+            if (Current.isValid() &&
+                TOperatorDialogs::Current().Confirm(this, QStringLiteral("Delete record?"))) {
                 try {
                     FModel->DeleteRow(Current.row());
                 } catch (const std::exception& E) {
@@ -294,8 +302,9 @@ void TBaseDBGrid::keyPressEvent(QKeyEvent* Event)
             return;
         }
         if (Event->key() == Qt::Key_Down && Event->modifiers() == Qt::NoModifier &&
-            (FModel->rowCount() == 0 || (Current.isValid() && Current.row() == FModel->rowCount() - 1 &&
-                                         FModel->RecNoOfRow(Current.row()) >= 0))) {
+            (FModel->rowCount() == 0 ||
+             (Current.isValid() && Current.row() == FModel->rowCount() - 1 &&
+              FModel->RecNoOfRow(Current.row()) >= 0))) {
             try {
                 FModel->AppendRow();
             } catch (const std::exception& E) {
@@ -307,8 +316,7 @@ void TBaseDBGrid::keyPressEvent(QKeyEvent* Event)
     QTableView::keyPressEvent(Event);
 }
 
-void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Previous)
-{
+void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Previous) {
     QTableView::currentChanged(Current, Previous);
     // The indicator and, with RowSelect, whole rows change with the current
     // cell.
@@ -322,8 +330,7 @@ void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& 
     }
 }
 
-void TBaseDBGrid::FollowDataSetRow(int Row)
-{
+void TBaseDBGrid::FollowDataSetRow(int Row) {
     FFollowing = true;
     if (Row < 0 || Row >= FModel->rowCount()) {
         setCurrentIndex(QModelIndex());
@@ -336,14 +343,12 @@ void TBaseDBGrid::FollowDataSetRow(int Row)
     RepaintGrid();
 }
 
-void TBaseDBGrid::focusInEvent(QFocusEvent* Event)
-{
+void TBaseDBGrid::focusInEvent(QFocusEvent* Event) {
     QTableView::focusInEvent(Event);
     RepaintGrid();
 }
 
-void TBaseDBGrid::focusOutEvent(QFocusEvent* Event)
-{
+void TBaseDBGrid::focusOutEvent(QFocusEvent* Event) {
     QTableView::focusOutEvent(Event);
     RepaintGrid();
 }

@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QTableView>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,14 +44,14 @@ struct TGridField {
 };
 
 class TBaseDBGrid;
-using TCalcTitleAttributesEvent = std::function<void(TBaseDBGrid& Sender, const std::string& FieldName,
-                                                     TGridFont& TitleFont, Qt::Alignment& TitleAlignment,
-                                                     TGridBrush& TitleBrush)>;
-using TCalcCellColorsEvent = std::function<void(TBaseDBGrid& Sender, const TGridField* Field,
-                                                TGridDrawState State, bool& Highlight, TGridBrush& Brush,
-                                                TGridFont& Font)>;
-using TDrawCheckBoxEvent = std::function<void(TBaseDBGrid& Sender, QPainter& Canvas, const QRect& Box,
-                                              int Column, bool Checked, int Row)>;
+using TCalcTitleAttributesEvent =
+    std::function<void(TBaseDBGrid& Sender, const std::string& FieldName, TGridFont& TitleFont,
+                       Qt::Alignment& TitleAlignment, TGridBrush& TitleBrush)>;
+using TCalcCellColorsEvent =
+    std::function<void(TBaseDBGrid& Sender, const TGridField* Field, TGridDrawState State,
+                       bool& Highlight, TGridBrush& Brush, TGridFont& Font)>;
+using TDrawCheckBoxEvent = std::function<void(TBaseDBGrid& Sender, QPainter& Canvas,
+                                              const QRect& Box, int Column, bool Checked, int Row)>;
 
 // The data-aware grid: shows every field of the dataset behind a data source
 // in field order, titled by field name, with an indicator column; repaints
@@ -104,7 +103,8 @@ public:
                                   TGridBrush& Brush, TGridFont& Font);
     // Canvas's brush is the cell's colour. The base version draws the
     // toolkit's check indicator and then calls OnDrawCheckBox.
-    virtual void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked, int Row);
+    virtual void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked,
+                              int Row);
 
     int PaintingRecNo() const { return FPaintingRecNo; }
 

@@ -11,30 +11,26 @@ namespace {
 
 // A child matches a step name when the name equals its full name or its name
 // after the first ":". Exact comparison, case included.
-bool NameMatches(const TXmlNode& Node, const std::string& Name)
-{
+bool NameMatches(const TXmlNode& Node, const std::string& Name) {
     return Node.HasName(Name);
 }
 
 // A path of one step that is a name only: no "\\", "[", "@", and not "..".
-bool IsPlainName(const std::string& Path)
-{
+bool IsPlainName(const std::string& Path) {
     for (const char C : Path)
         if (C == '\\' || C == '[' || C == '@')
             return false;
     return !(Path.size() == 2 && Path[0] == '.' && Path[1] == '.');
 }
 
-void CheckStepCount(const std::vector<std::string>& Steps)
-{
+void CheckStepCount(const std::vector<std::string>& Steps) {
     if (Steps.size() > MaxPathSteps)
         throw EXmlDomError("The path has more than " + std::to_string(MaxPathSteps) + " steps");
 }
 
 // The first step that applies below Start: step 0 names the start node itself
 // when it equals the start node's name without prefix, as written.
-std::size_t FirstStep(const TXmlNode& Start, const std::vector<std::string>& Steps)
-{
+std::size_t FirstStep(const TXmlNode& Start, const std::vector<std::string>& Steps) {
     return Start.HasLocalName(Steps[0]) ? 1 : 0;
 }
 
@@ -48,8 +44,7 @@ struct TMatchWalk {
     std::vector<std::optional<TPathStep>> Split;
 
     struct TPairHash {
-        std::size_t operator()(const std::pair<const void*, std::size_t>& P) const
-        {
+        std::size_t operator()(const std::pair<const void*, std::size_t>& P) const {
             return std::hash<const void*>()(P.first) ^ (P.second * 0x9E3779B97F4A7C15ull);
         }
     };
@@ -57,15 +52,13 @@ struct TMatchWalk {
 
     explicit TMatchWalk(const std::vector<std::string>& S) : Steps(S), Split(S.size()) {}
 
-    const TPathStep& StepAt(std::size_t K)
-    {
+    const TPathStep& StepAt(std::size_t K) {
         if (!Split[K])
             Split[K] = SplitPathStep(Steps[K], std::nullopt);
         return *Split[K];
     }
 
-    TXmlNode Try(const TXmlNode& Node, std::size_t K)
-    {
+    TXmlNode Try(const TXmlNode& Node, std::size_t K) {
         if (K >= Steps.size() || Node.IsNull())
             return Match(Node, K);
         if (!Failed.empty() && Failed.count({Node.Key(), K}))
@@ -76,8 +69,7 @@ struct TMatchWalk {
         return Result;
     }
 
-    TXmlNode Match(const TXmlNode& Node, std::size_t K)
-    {
+    TXmlNode Match(const TXmlNode& Node, std::size_t K) {
         if (K >= Steps.size())
             return Node;
         const TPathStep& Step = StepAt(K);
@@ -116,8 +108,7 @@ struct TMatchWalk {
 
 } // namespace
 
-std::vector<std::string> PathSteps(const std::string& Path)
-{
+std::vector<std::string> PathSteps(const std::string& Path) {
     std::vector<std::string> Steps;
     std::size_t From = 0;
     while (From <= Path.size()) {
@@ -131,8 +122,7 @@ std::vector<std::string> PathSteps(const std::string& Path)
     return Steps;
 }
 
-TPathStep SplitPathStep(const std::string& Step, std::optional<int> DefaultIndex)
-{
+TPathStep SplitPathStep(const std::string& Step, std::optional<int> DefaultIndex) {
     TPathStep Result;
     std::string_view Rest = Step;
     const auto At = Rest.find('@');
@@ -144,8 +134,8 @@ TPathStep SplitPathStep(const std::string& Step, std::optional<int> DefaultIndex
     const auto Open = Rest.find('[');
     if (Open != std::string_view::npos) {
         const auto Close = Rest.find(']', Open + 1);
-        const std::string IndexText(
-            Rest.substr(Open + 1, Close == std::string_view::npos ? std::string_view::npos : Close - Open - 1));
+        const std::string IndexText(Rest.substr(
+            Open + 1, Close == std::string_view::npos ? std::string_view::npos : Close - Open - 1));
         Result.Name = std::string(Rest.substr(0, Open));
         Result.HasIndex = true;
         if (IndexText == "*")
@@ -162,15 +152,14 @@ TPathStep SplitPathStep(const std::string& Step, std::optional<int> DefaultIndex
     return Result;
 }
 
-TXmlNode MatchPathSteps(const TXmlNode& Node, std::size_t K, const std::vector<std::string>& Steps)
-{
+TXmlNode MatchPathSteps(const TXmlNode& Node, std::size_t K,
+                        const std::vector<std::string>& Steps) {
     CheckStepCount(Steps);
     TMatchWalk Walk(Steps);
     return Walk.Match(Node, K);
 }
 
-TXmlNode FindPathNode(const TXmlNode& Start, const std::string& Path)
-{
+TXmlNode FindPathNode(const TXmlNode& Start, const std::string& Path) {
     if (Path.empty() || Start.IsNull())
         return Start;
     // The common case, one plain name such as "header": the start node itself
@@ -194,8 +183,7 @@ TXmlNode FindPathNode(const TXmlNode& Start, const std::string& Path)
     return Walk.Match(Start, FirstStep(Start, Steps));
 }
 
-TXmlNode EnsureChildStep(const TXmlNode& Parent, const std::string& Step)
-{
+TXmlNode EnsureChildStep(const TXmlNode& Parent, const std::string& Step) {
     const TPathStep S = SplitPathStep(Step, 0);
     if (S.Name.empty() || Parent.IsNull())
         return Parent;
@@ -212,8 +200,7 @@ TXmlNode EnsureChildStep(const TXmlNode& Parent, const std::string& Step)
     return Parent2.AppendChild(Parent.OwnerDocument().CreateElement(S.Name));
 }
 
-TXmlNode EnsurePathNode(const TXmlNode& Start, const std::string& Path)
-{
+TXmlNode EnsurePathNode(const TXmlNode& Start, const std::string& Path) {
     const std::vector<std::string> Steps = PathSteps(Path);
     if (Steps.empty() || Start.IsNull())
         return TXmlNode();
@@ -224,8 +211,7 @@ TXmlNode EnsurePathNode(const TXmlNode& Start, const std::string& Path)
     return Node;
 }
 
-TXmlNode LocateNode(const TXmlNode& Start, const std::string& Path, bool Create)
-{
+TXmlNode LocateNode(const TXmlNode& Start, const std::string& Path, bool Create) {
     TXmlNode Found = FindPathNode(Start, Path);
     if (Found.IsNull() && Create)
         return EnsurePathNode(Start, Path);

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "xml/NodePath.h"
 #include "XmlDocumentData.h"
+#include "xml/NodePath.h"
 
 namespace kds {
 
@@ -11,8 +11,7 @@ namespace {
 
 // Trims characters up to and including the space (code 32 and below) at both
 // ends.
-std::string TrimControl(const std::string& Text)
-{
+std::string TrimControl(const std::string& Text) {
     std::size_t From = 0;
     std::size_t To = Text.size();
     while (From < To && static_cast<unsigned char>(Text[From]) <= 32)
@@ -22,16 +21,14 @@ std::string TrimControl(const std::string& Text)
     return Text.substr(From, To - From);
 }
 
-std::string ReadChildOfType(const TXmlNode& Node, int Kind)
-{
+std::string ReadChildOfType(const TXmlNode& Node, int Kind) {
     for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling())
         if (C.NodeType() == Kind)
             return TrimControl(C.NodeValue());
     return {};
 }
 
-void WriteChildOfType(const TXmlNode& Node, int Kind, const std::string& Text)
-{
+void WriteChildOfType(const TXmlNode& Node, int Kind, const std::string& Text) {
     if (Node.IsNull())
         return;
     for (TXmlNode C = Node.FirstChild(); C; C.ToNextSibling())
@@ -42,10 +39,17 @@ void WriteChildOfType(const TXmlNode& Node, int Kind, const std::string& Text)
     TXmlDocument Doc = Node.OwnerDocument();
     TXmlNode Made;
     switch (Kind) {
-    case TXmlNodeType::Text: Made = Doc.CreateTextNode(Text); break;
-    case TXmlNodeType::CData: Made = Doc.CreateCDataSection(Text); break;
-    case TXmlNodeType::Comment: Made = Doc.CreateComment(Text); break;
-    default: return;
+    case TXmlNodeType::Text:
+        Made = Doc.CreateTextNode(Text);
+        break;
+    case TXmlNodeType::CData:
+        Made = Doc.CreateCDataSection(Text);
+        break;
+    case TXmlNodeType::Comment:
+        Made = Doc.CreateComment(Text);
+        break;
+    default:
+        return;
     }
     TXmlNode Parent = Node;
     Parent.AppendChild(Made);
@@ -54,15 +58,13 @@ void WriteChildOfType(const TXmlNode& Node, int Kind, const std::string& Text)
 // The value the cursor reads at Node: its first child's. The standard DOM
 // keeps an attribute's value in a text child; here the attribute node holds it
 // itself, so an attribute gives its own value.
-std::string ReadValue(const TXmlNode& Node)
-{
+std::string ReadValue(const TXmlNode& Node) {
     if (Node.NodeType() == TXmlNodeType::Attribute)
         return Node.NodeValue();
     return Node.FirstChild().NodeValue();
 }
 
-void WriteValue(const TXmlNode& Node, const std::string& V)
-{
+void WriteValue(const TXmlNode& Node, const std::string& V) {
     if (Node.IsNull())
         return;
     if (Node.NodeType() == TXmlNodeType::Attribute) {
@@ -79,8 +81,7 @@ void WriteValue(const TXmlNode& Node, const std::string& V)
     Parent.AppendChild(Node.OwnerDocument().CreateTextNode(V));
 }
 
-TXmlNode AppendSiblingNode(const TXmlNode& Node)
-{
+TXmlNode AppendSiblingNode(const TXmlNode& Node) {
     TXmlNode Parent = Node.ParentNode();
     if (Parent.IsNull())
         throw EXmlDomError("A node without a parent cannot take a sibling");
@@ -91,8 +92,7 @@ TXmlNode AppendSiblingNode(const TXmlNode& Node)
 
 } // namespace
 
-TXmlDocument ReadDocumentFile(const std::string& FileName)
-{
+TXmlDocument ReadDocumentFile(const std::string& FileName) {
     TXmlDocument Doc = TXmlDocument::Create();
     Doc.SetValidate(false);
     Doc.LoadFromFile(FileName);
@@ -100,8 +100,7 @@ TXmlDocument ReadDocumentFile(const std::string& FileName)
     return Doc;
 }
 
-TXmlDocument ParseDocumentText(const std::string& Text)
-{
+TXmlDocument ParseDocumentText(const std::string& Text) {
     TXmlDocument Doc = TXmlDocument::Create();
     const bool Validate = Doc.Validate();
     Doc.SetValidate(false);
@@ -116,23 +115,20 @@ TKivoXmlParse::TKivoXmlParse() = default;
 
 TKivoXmlParse::~TKivoXmlParse() = default;
 
-void TKivoXmlParse::SetXMLDoc(const TXmlDocument& Document)
-{
+void TKivoXmlParse::SetXMLDoc(const TXmlDocument& Document) {
     FNode = TXmlNode();
     FXMLDoc = Document;
     if (FXMLDoc)
         GoRoot();
 }
 
-std::unique_ptr<TKivoXmlParse> TKivoXmlParse::FromDocument(const TXmlDocument& Document)
-{
+std::unique_ptr<TKivoXmlParse> TKivoXmlParse::FromDocument(const TXmlDocument& Document) {
     auto Cursor = std::make_unique<TKivoXmlParse>();
     Cursor->SetXMLDoc(Document);
     return Cursor;
 }
 
-std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromFile(const std::string& FileName)
-{
+std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromFile(const std::string& FileName) {
     // One open of the file tells whether it exists, and reads it.
     TXmlDocument Doc = TXmlDocument::Create();
     Doc.SetValidate(false);
@@ -142,15 +138,13 @@ std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromFile(const std::string&
     return FromDocument(Doc);
 }
 
-std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromString(const std::string& DOC)
-{
+std::unique_ptr<TKivoXmlParse> TKivoXmlParse::LoadXMLFromString(const std::string& DOC) {
     if (DOC.empty())
         return std::make_unique<TKivoXmlParse>();
     return FromDocument(ParseDocumentText(DOC));
 }
 
-std::unique_ptr<TKivoXmlParse> TKivoXmlParse::CreateDocument(const std::string& RootName)
-{
+std::unique_ptr<TKivoXmlParse> TKivoXmlParse::CreateDocument(const std::string& RootName) {
     // The name is checked first: pasted into the text as it is, "a b='1'"
     // would make an element a with an attribute, and "a/><b" two roots.
     if (!xmldetail::IsValidXmlName(RootName))
@@ -158,14 +152,12 @@ std::unique_ptr<TKivoXmlParse> TKivoXmlParse::CreateDocument(const std::string& 
     return LoadXMLFromString("<?xml version=\"1.0\"?><" + RootName + " />");
 }
 
-bool TKivoXmlParse::GoRoot()
-{
+bool TKivoXmlParse::GoRoot() {
     FNode = FXMLDoc.DocumentElement();
     return !FNode.IsNull();
 }
 
-bool TKivoXmlParse::MoveTo(const std::string& Path, bool FromRoot)
-{
+bool TKivoXmlParse::MoveTo(const std::string& Path, bool FromRoot) {
     if (!FXMLDoc)
         return false;
     const TXmlNode Start = (FromRoot || FNode.IsNull()) ? FXMLDoc.DocumentElement() : FNode;
@@ -173,16 +165,14 @@ bool TKivoXmlParse::MoveTo(const std::string& Path, bool FromRoot)
     return !FNode.IsNull();
 }
 
-bool TKivoXmlParse::MoveUp()
-{
+bool TKivoXmlParse::MoveUp() {
     if (FNode.IsNull())
         return false;
     FNode = FNode.ParentNode();
     return !FNode.IsNull();
 }
 
-bool TKivoXmlParse::MoveSibling()
-{
+bool TKivoXmlParse::MoveSibling() {
     if (FNode.IsNull())
         return false;
     TXmlNode Next = FNode.NextSibling();
@@ -192,15 +182,13 @@ bool TKivoXmlParse::MoveSibling()
     return true;
 }
 
-bool TKivoXmlParse::IsExistNode(const std::string& Id) const
-{
+bool TKivoXmlParse::IsExistNode(const std::string& Id) const {
     if (FNode.IsNull())
         return false;
     return !LocateNode(FNode, Id, false).IsNull();
 }
 
-std::string TKivoXmlParse::GetNodeValue(const std::string& xStr)
-{
+std::string TKivoXmlParse::GetNodeValue(const std::string& xStr) {
     std::string Result;
     if (MoveTo(xStr, false))
         Result = Value();
@@ -208,8 +196,7 @@ std::string TKivoXmlParse::GetNodeValue(const std::string& xStr)
     return Result;
 }
 
-void TKivoXmlParse::AddNode(const std::string& Id, const std::string& AValue)
-{
+void TKivoXmlParse::AddNode(const std::string& Id, const std::string& AValue) {
     if (FNode.IsNull())
         return;
     TXmlNode Found = LocateNode(FNode, Id, true);
@@ -218,22 +205,19 @@ void TKivoXmlParse::AddNode(const std::string& Id, const std::string& AValue)
     FNode = std::move(Found);
 }
 
-void TKivoXmlParse::AddSibling()
-{
+void TKivoXmlParse::AddSibling() {
     if (FNode.IsNull())
         return;
     FNode = AppendSiblingNode(FNode);
 }
 
-void TKivoXmlParse::RemoveNode(const std::string& Id)
-{
+void TKivoXmlParse::RemoveNode(const std::string& Id) {
     if (!IsExistNode(Id))
         return;
     FNode.RemoveChild(LocateNode(FNode, Id, false));
 }
 
-bool TKivoXmlParse::GetNodeList(std::vector<std::string>& List) const
-{
+bool TKivoXmlParse::GetNodeList(std::vector<std::string>& List) const {
     List.clear();
     if (FNode.IsNull() || !FNode.HasChildNodes())
         return false;
@@ -242,56 +226,49 @@ bool TKivoXmlParse::GetNodeList(std::vector<std::string>& List) const
     return true;
 }
 
-bool TKivoXmlParse::SaveTo(std::ostream& Stream) const
-{
+bool TKivoXmlParse::SaveTo(std::ostream& Stream) const {
     if (!FXMLDoc)
         return false;
     FXMLDoc.Save(Stream);
     return true;
 }
 
-bool TKivoXmlParse::SaveTo(const std::string& FileName) const
-{
+bool TKivoXmlParse::SaveTo(const std::string& FileName) const {
     if (!FXMLDoc)
         return false;
     FXMLDoc.Save(FileName);
     return true;
 }
 
-std::string TKivoXmlParse::Value() const
-{
+std::string TKivoXmlParse::Value() const {
     return ReadValue(FNode);
 }
 
-void TKivoXmlParse::SetValue(const std::string& V)
-{
+void TKivoXmlParse::SetValue(const std::string& V) {
     WriteValue(FNode, V);
 }
 
-std::string TKivoXmlParse::CData() const
-{
+std::string TKivoXmlParse::CData() const {
     return ReadChildOfType(FNode, TXmlNodeType::CData);
 }
 
-void TKivoXmlParse::SetCData(const std::string& V)
-{
+void TKivoXmlParse::SetCData(const std::string& V) {
     WriteChildOfType(FNode, TXmlNodeType::CData, V);
 }
 
-std::string TKivoXmlParse::Text() const
-{
+std::string TKivoXmlParse::Text() const {
     return FNode.Markup();
 }
 
-void TKivoXmlParse::SetText(const std::string& V)
-{
+void TKivoXmlParse::SetText(const std::string& V) {
     if (V.empty() || FNode.IsNull())
         return;
     const std::string NodeName = FNode.NodeName();
     const TXmlDocument Other = ParseDocumentText(V);
     const TXmlNode Selected = LocateNode(Other.DocumentNode(), NodeName, false);
     if (Selected.IsNull())
-        throw EXmlDomError("The new markup holds no node named \"" + NodeName + "\" to put in place");
+        throw EXmlDomError("The new markup holds no node named \"" + NodeName +
+                           "\" to put in place");
     TXmlNode Parent = FNode.ParentNode();
     if (Parent.IsNull())
         throw EXmlDomError("A node without a parent cannot be replaced");
@@ -302,36 +279,30 @@ void TKivoXmlParse::SetText(const std::string& V)
     FNode = std::move(Imported);
 }
 
-std::string TKivoXmlParse::Encoding() const
-{
+std::string TKivoXmlParse::Encoding() const {
     return FXMLDoc.DeclaredEncoding();
 }
 
-void TKivoXmlParse::SetEncoding(const std::string& V)
-{
+void TKivoXmlParse::SetEncoding(const std::string& V) {
     if (FXMLDoc)
         FXMLDoc.SetDeclaredEncoding(V);
 }
 
-std::string TKivoXmlParse::Name() const
-{
+std::string TKivoXmlParse::Name() const {
     if (FNode.IsNull() || !FNode.HasChildNodes())
         return {};
     return FNode.NodeName();
 }
 
-std::string TKivoXmlParse::RootName() const
-{
+std::string TKivoXmlParse::RootName() const {
     return FXMLDoc.DocumentElement().NodeName();
 }
 
-bool TKivoXmlParse::IsEmpty() const
-{
+bool TKivoXmlParse::IsEmpty() const {
     return FNode.IsNull();
 }
 
-TXmlNode TKivoXmlParse::Node() const
-{
+TXmlNode TKivoXmlParse::Node() const {
     return FNode;
 }
 

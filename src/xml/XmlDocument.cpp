@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <fstream>
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "XmlDocumentData.h"
 #include "xml/XmlErrors.h"
@@ -32,8 +32,7 @@ constexpr int ErrorSecondRoot = 101;
 // 1-based line and character position of byte Offset in Text. A line break is
 // a line feed, a carriage return, or both in that order; UTF-8 continuation
 // bytes do not count as characters.
-void LineAndPosition(const char* Text, std::size_t Size, std::size_t Offset, int& Line, int& Pos)
-{
+void LineAndPosition(const char* Text, std::size_t Size, std::size_t Offset, int& Line, int& Pos) {
     if (Offset > Size)
         Offset = Size;
     Line = 1;
@@ -53,8 +52,7 @@ void LineAndPosition(const char* Text, std::size_t Size, std::size_t Offset, int
 class TStreamWriter : public pugi::xml_writer {
 public:
     explicit TStreamWriter(std::ostream& Stream) : FStream(Stream) {}
-    void write(const void* Data, size_t Size) override
-    {
+    void write(const void* Data, size_t Size) override {
         FStream.write(static_cast<const char*>(Data), static_cast<std::streamsize>(Size));
     }
 
@@ -62,16 +60,14 @@ private:
     std::ostream& FStream;
 };
 
-std::string Lower(std::string Text)
-{
+std::string Lower(std::string Text) {
     for (char& C : Text)
         if (C >= 'A' && C <= 'Z')
             C = static_cast<char>(C - 'A' + 'a');
     return Text;
 }
 
-pugi::xml_node Declaration(const pugi::xml_document& Doc)
-{
+pugi::xml_node Declaration(const pugi::xml_document& Doc) {
     for (pugi::xml_node C = Doc.first_child(); C; C = C.next_sibling()) {
         if (C.type() == pugi::node_declaration)
             return C;
@@ -83,44 +79,38 @@ pugi::xml_node Declaration(const pugi::xml_document& Doc)
 
 } // namespace
 
-void xmldetail::DestroyDocument(TCounted* Doc)
-{
+void xmldetail::DestroyDocument(TCounted* Doc) {
     delete static_cast<TDocumentData*>(Doc);
 }
 
-TXmlDocument TXmlDocument::Create()
-{
+TXmlDocument TXmlDocument::Create() {
     return TXmlDocument(xmldetail::TDocumentRef(new xmldetail::TDocumentData()));
 }
 
-void TXmlDocument::Require() const
-{
+void TXmlDocument::Require() const {
     if (!FData)
         throw EXmlDomError("No XML document");
 }
 
-bool TXmlDocument::Validate() const
-{
+bool TXmlDocument::Validate() const {
     return FData && FData->FValidate;
 }
 
-void TXmlDocument::SetValidate(bool Value)
-{
+void TXmlDocument::SetValidate(bool Value) {
     Require();
     FData->FValidate = Value;
 }
 
-bool TXmlDocument::LoadFromText(const std::string& Text)
-{
+bool TXmlDocument::LoadFromText(const std::string& Text) {
     Require();
     FData->Reset();
     return LoadBuffer(Text.data(), Text.size());
 }
 
-bool TXmlDocument::LoadBuffer(const char* Text, std::size_t Size)
-{
+bool TXmlDocument::LoadBuffer(const char* Text, std::size_t Size) {
     xmldetail::TDocumentData& D = *FData;
-    const pugi::xml_parse_result Result = D.Doc.load_buffer(Text, Size, ParseOptions, pugi::encoding_auto);
+    const pugi::xml_parse_result Result =
+        D.Doc.load_buffer(Text, Size, ParseOptions, pugi::encoding_auto);
     TXmlParseError& E = D.FError;
     if (Result) {
         // pugixml takes several top-level elements for a document; a document
@@ -147,8 +137,7 @@ bool TXmlDocument::LoadBuffer(const char* Text, std::size_t Size)
     return false;
 }
 
-bool TXmlDocument::LoadFromFile(const std::string& FileName)
-{
+bool TXmlDocument::LoadFromFile(const std::string& FileName) {
     Require();
     FData->Reset();
     TXmlParseError& E = FData->FError;
@@ -183,7 +172,8 @@ bool TXmlDocument::LoadFromFile(const std::string& FileName)
     const auto Size = static_cast<std::size_t>(Info.st_size);
     if (Size > MaxFileSize) {
         E.ErrorCode = ErrorTooLarge;
-        E.Reason = "The file \"" + FileName + "\" is larger than " + std::to_string(MaxFileSize) + " bytes (64 MiB)";
+        E.Reason = "The file \"" + FileName + "\" is larger than " + std::to_string(MaxFileSize) +
+                   " bytes (64 MiB)";
         return false;
     }
     // One byte more than the size, to notice a file that grew meanwhile.
@@ -210,33 +200,30 @@ bool TXmlDocument::LoadFromFile(const std::string& FileName)
     return LoadBuffer(Text.data(), Got);
 }
 
-const TXmlParseError& TXmlDocument::ParseError() const
-{
+const TXmlParseError& TXmlDocument::ParseError() const {
     static const TXmlParseError None;
     return FData ? FData->FError : None;
 }
 
-void TXmlDocument::RaiseParseError() const
-{
+void TXmlDocument::RaiseParseError() const {
     const TXmlParseError& E = ParseError();
     if (E.ErrorCode == 0)
         return;
     std::string Message = "XML Parse Error:\n\r";
     Message += "Reason: " + E.Reason + "\n\r";
     if (E.Line > 0)
-        Message += "Error on line " + std::to_string(E.Line) + ", position " + std::to_string(E.LinePos);
+        Message +=
+            "Error on line " + std::to_string(E.Line) + ", position " + std::to_string(E.LinePos);
     throw EXmlDomError(Message);
 }
 
-TXmlNode TXmlDocument::DocumentNode() const
-{
+TXmlNode TXmlDocument::DocumentNode() const {
     if (!FData)
         return TXmlNode();
     return TXmlNode(FData, FData->Doc);
 }
 
-TXmlNode TXmlDocument::DocumentElement() const
-{
+TXmlNode TXmlDocument::DocumentElement() const {
     if (!FData)
         return TXmlNode();
     for (pugi::xml_node C = FData->Doc.first_child(); C; C = C.next_sibling())
@@ -245,8 +232,7 @@ TXmlNode TXmlDocument::DocumentElement() const
     return TXmlNode();
 }
 
-TXmlNode TXmlDocument::CreateElement(const std::string& Name)
-{
+TXmlNode TXmlDocument::CreateElement(const std::string& Name) {
     Require();
     if (!xmldetail::IsValidXmlName(Name))
         throw EXmlDomError("\"" + Name + "\" is not a valid element name");
@@ -258,8 +244,8 @@ TXmlNode TXmlDocument::CreateElement(const std::string& Name)
 
 namespace {
 
-pugi::xml_node MakeValueNode(pugi::xml_node Hold, pugi::xml_node_type Type, const std::string& Data)
-{
+pugi::xml_node MakeValueNode(pugi::xml_node Hold, pugi::xml_node_type Type,
+                             const std::string& Data) {
     pugi::xml_node N = Hold.append_child(Type);
     if (!N || !N.set_value(Data.c_str()))
         throw EXmlDomError("Out of memory while creating a node");
@@ -268,26 +254,23 @@ pugi::xml_node MakeValueNode(pugi::xml_node Hold, pugi::xml_node_type Type, cons
 
 } // namespace
 
-TXmlNode TXmlDocument::CreateTextNode(const std::string& Data)
-{
+TXmlNode TXmlDocument::CreateTextNode(const std::string& Data) {
     Require();
     return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_pcdata, Data));
 }
 
-TXmlNode TXmlDocument::CreateCDataSection(const std::string& Data)
-{
+TXmlNode TXmlDocument::CreateCDataSection(const std::string& Data) {
     Require();
     return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_cdata, Data));
 }
 
-TXmlNode TXmlDocument::CreateComment(const std::string& Data)
-{
+TXmlNode TXmlDocument::CreateComment(const std::string& Data) {
     Require();
     return TXmlNode(FData, MakeValueNode(FData->Hold(), pugi::node_comment, Data));
 }
 
-TXmlNode TXmlDocument::CreateProcessingInstruction(const std::string& Target, const std::string& Data)
-{
+TXmlNode TXmlDocument::CreateProcessingInstruction(const std::string& Target,
+                                                   const std::string& Data) {
     Require();
     if (!xmldetail::IsValidXmlName(Target) || Lower(Target) == "xml")
         throw EXmlDomError("\"" + Target + "\" is not a valid processing instruction target");
@@ -297,8 +280,7 @@ TXmlNode TXmlDocument::CreateProcessingInstruction(const std::string& Target, co
     return TXmlNode(FData, N);
 }
 
-TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node)
-{
+TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node) {
     Require();
     const int Type = Node.NodeType();
     if (Type == 0 || Type == TXmlNodeType::Attribute || Type == TXmlNodeType::Document ||
@@ -310,15 +292,13 @@ TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node)
     return TXmlNode(FData, Copy);
 }
 
-std::string TXmlDocument::DeclaredEncoding() const
-{
+std::string TXmlDocument::DeclaredEncoding() const {
     if (!FData)
         return {};
     return Declaration(FData->Doc).attribute("encoding").value();
 }
 
-void TXmlDocument::SetDeclaredEncoding(const std::string& Value)
-{
+void TXmlDocument::SetDeclaredEncoding(const std::string& Value) {
     Require();
     if (DeclaredEncoding().empty() && Value.empty())
         return;
@@ -333,14 +313,14 @@ void TXmlDocument::SetDeclaredEncoding(const std::string& Value)
     if (!Attr) {
         // The encoding belongs after the version and before "standalone".
         const pugi::xml_attribute Version = Decl.attribute("version");
-        Attr = Version ? Decl.insert_attribute_after("encoding", Version) : Decl.prepend_attribute("encoding");
+        Attr = Version ? Decl.insert_attribute_after("encoding", Version)
+                       : Decl.prepend_attribute("encoding");
     }
     if (!Attr || !Attr.set_value(Value.c_str()))
         throw EXmlDomError("Out of memory while setting the encoding");
 }
 
-void TXmlDocument::Save(std::ostream& Stream) const
-{
+void TXmlDocument::Save(std::ostream& Stream) const {
     Require();
     // Written in the encoding the declaration names where pugixml can, so that
     // the file reads back as it was; any other name is written as UTF-8, which
@@ -370,8 +350,7 @@ void TXmlDocument::Save(std::ostream& Stream) const
         throw EXmlDomError("The XML document could not be written");
 }
 
-void TXmlDocument::Save(const std::string& FileName) const
-{
+void TXmlDocument::Save(const std::string& FileName) const {
     Require();
     std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
     if (!Out)

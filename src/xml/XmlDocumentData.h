@@ -2,9 +2,8 @@
 
 // Internal to kds_xml: what a document handle and its node handles share.
 
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 #include "xml/XmlDocument.h"
 
@@ -19,13 +18,12 @@ namespace kds::xmldetail {
 // never serialised. They are freed with the document.
 struct TDocumentData : TCounted {
     pugi::xml_document Doc;
-    pugi::xml_node FHold; // null until first needed
+    pugi::xml_node FHold;  // null until first needed
     bool FHasHold = false; // FHold is set: spares the node comparisons while it is not
     bool FValidate = true;
     TXmlParseError FError;
 
-    pugi::xml_node Hold()
-    {
+    pugi::xml_node Hold() {
         if (!FHasHold) {
             FHold = Doc.append_child(pugi::node_element);
             FHasHold = static_cast<bool>(FHold);
@@ -33,8 +31,7 @@ struct TDocumentData : TCounted {
         return FHold;
     }
     bool IsHold(const pugi::xml_node& Node) const { return FHasHold && Node == FHold; }
-    void Reset()
-    {
+    void Reset() {
         Doc.reset();
         FHold = pugi::xml_node();
         FHasHold = false;
@@ -42,13 +39,11 @@ struct TDocumentData : TCounted {
     }
 };
 
-inline TDocumentData* TDocumentRef::operator->() const
-{
+inline TDocumentData* TDocumentRef::operator->() const {
     return static_cast<TDocumentData*>(FDoc);
 }
 
-inline TDocumentData& TDocumentRef::operator*() const
-{
+inline TDocumentData& TDocumentRef::operator*() const {
     return *static_cast<TDocumentData*>(FDoc);
 }
 

@@ -6,13 +6,11 @@ namespace kds {
 
 namespace {
 
-[[noreturn]] void RaiseNotInteger(const std::string& Text)
-{
+[[noreturn]] void RaiseNotInteger(const std::string& Text) {
     throw EXmlConvertError("''" + Text + "'' is not a valid integer value");
 }
 
-int DigitValue(char C)
-{
+int DigitValue(char C) {
     if (C >= '0' && C <= '9')
         return C - '0';
     if (C >= 'a' && C <= 'f')
@@ -24,8 +22,7 @@ int DigitValue(char C)
 
 } // namespace
 
-int StrToInt(const std::string& Text)
-{
+int StrToInt(const std::string& Text) {
     std::size_t I = 0;
     bool Negative = false;
     if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) {
@@ -36,7 +33,8 @@ int StrToInt(const std::string& Text)
     if (I < Text.size() && Text[I] == '$') {
         Base = 16;
         ++I;
-    } else if (I + 1 < Text.size() && Text[I] == '0' && (Text[I + 1] == 'x' || Text[I + 1] == 'X')) {
+    } else if (I + 1 < Text.size() && Text[I] == '0' &&
+               (Text[I + 1] == 'x' || Text[I + 1] == 'X')) {
         Base = 16;
         I += 2;
     }

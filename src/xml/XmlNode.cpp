@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "xml/XmlDocument.h"
 #include "XmlDocumentData.h"
+#include "xml/XmlDocument.h"
 #include "xml/XmlErrors.h"
 
 namespace kds {
@@ -12,15 +12,16 @@ namespace xmldetail {
 
 namespace {
 
-bool IsNameStart(unsigned char C)
-{
+bool IsNameStart(unsigned char C) {
     return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_' || C == ':' || C >= 0x80;
 }
 
 class TStringWriter : public pugi::xml_writer {
 public:
     explicit TStringWriter(std::string& Out) : FOut(Out) {}
-    void write(const void* Data, size_t Size) override { FOut.append(static_cast<const char*>(Data), Size); }
+    void write(const void* Data, size_t Size) override {
+        FOut.append(static_cast<const char*>(Data), Size);
+    }
 
 private:
     std::string& FOut;
@@ -28,8 +29,7 @@ private:
 
 } // namespace
 
-bool IsValidXmlName(const std::string& Name)
-{
+bool IsValidXmlName(const std::string& Name) {
     if (Name.empty() || !IsNameStart(static_cast<unsigned char>(Name[0])))
         return false;
     for (unsigned char C : Name)
@@ -38,8 +38,7 @@ bool IsValidXmlName(const std::string& Name)
     return true;
 }
 
-void AppendMarkup(std::string& Out, const pugi::xml_node& Node)
-{
+void AppendMarkup(std::string& Out, const pugi::xml_node& Node) {
     TStringWriter Writer(Out);
     Node.print(Writer, "", pugi::format_raw, pugi::encoding_utf8);
 }
@@ -48,33 +47,54 @@ void AppendMarkup(std::string& Out, const pugi::xml_node& Node)
 
 namespace {
 
-const char* KindText(const TXmlNode& Node)
-{
+const char* KindText(const TXmlNode& Node) {
     switch (Node.NodeType()) {
-    case TXmlNodeType::Element: return "an element";
-    case TXmlNodeType::Attribute: return "an attribute";
-    case TXmlNodeType::Text: return "a text node";
-    case TXmlNodeType::CData: return "a CDATA section";
-    case TXmlNodeType::ProcessingInstruction: return "a processing instruction";
-    case TXmlNodeType::Comment: return "a comment";
-    case TXmlNodeType::Document: return "the document node";
-    default: return "this node";
+    case TXmlNodeType::Element:
+        return "an element";
+    case TXmlNodeType::Attribute:
+        return "an attribute";
+    case TXmlNodeType::Text:
+        return "a text node";
+    case TXmlNodeType::CData:
+        return "a CDATA section";
+    case TXmlNodeType::ProcessingInstruction:
+        return "a processing instruction";
+    case TXmlNodeType::Comment:
+        return "a comment";
+    case TXmlNodeType::Document:
+        return "the document node";
+    default:
+        return "this node";
     }
 }
 
-std::string EscapeAttribute(const char* Value)
-{
+std::string EscapeAttribute(const char* Value) {
     std::string Out;
     for (const char* P = Value; *P; ++P) {
         switch (*P) {
-        case '&': Out += "&amp;"; break;
-        case '<': Out += "&lt;"; break;
-        case '>': Out += "&gt;"; break;
-        case '"': Out += "&quot;"; break;
-        case '\n': Out += "&#10;"; break;
-        case '\r': Out += "&#13;"; break;
-        case '\t': Out += "&#9;"; break;
-        default: Out += *P;
+        case '&':
+            Out += "&amp;";
+            break;
+        case '<':
+            Out += "&lt;";
+            break;
+        case '>':
+            Out += "&gt;";
+            break;
+        case '"':
+            Out += "&quot;";
+            break;
+        case '\n':
+            Out += "&#10;";
+            break;
+        case '\r':
+            Out += "&#13;";
+            break;
+        case '\t':
+            Out += "&#9;";
+            break;
+        default:
+            Out += *P;
         }
     }
     return Out;
@@ -82,56 +102,65 @@ std::string EscapeAttribute(const char* Value)
 
 } // namespace
 
-bool TXmlNode::operator==(const TXmlNode& Other) const
-{
+bool TXmlNode::operator==(const TXmlNode& Other) const {
     return FData == Other.FData && FNode == Other.FNode && FAttr == Other.FAttr;
 }
 
-TXmlNode TXmlNode::Wrap(pugi::xml_node Node) const
-{
+TXmlNode TXmlNode::Wrap(pugi::xml_node Node) const {
     if (!Node)
         return TXmlNode();
     return TXmlNode(FData, Node);
 }
 
-void TXmlNode::RequireNode(const char* Operation) const
-{
+void TXmlNode::RequireNode(const char* Operation) const {
     if (!FData)
         throw EXmlDomError(std::string("Cannot ") + Operation + ": the node does not exist");
 }
 
-int TXmlNode::NodeType() const
-{
+int TXmlNode::NodeType() const {
     if (!FData)
         return 0;
     if (IsAttribute())
         return TXmlNodeType::Attribute;
     switch (FNode.type()) {
-    case pugi::node_document: return TXmlNodeType::Document;
-    case pugi::node_element: return TXmlNodeType::Element;
-    case pugi::node_pcdata: return TXmlNodeType::Text;
-    case pugi::node_cdata: return TXmlNodeType::CData;
-    case pugi::node_comment: return TXmlNodeType::Comment;
+    case pugi::node_document:
+        return TXmlNodeType::Document;
+    case pugi::node_element:
+        return TXmlNodeType::Element;
+    case pugi::node_pcdata:
+        return TXmlNodeType::Text;
+    case pugi::node_cdata:
+        return TXmlNodeType::CData;
+    case pugi::node_comment:
+        return TXmlNodeType::Comment;
     case pugi::node_pi:
-    case pugi::node_declaration: return TXmlNodeType::ProcessingInstruction;
-    case pugi::node_doctype: return TXmlNodeType::DocumentType;
-    default: return 0;
+    case pugi::node_declaration:
+        return TXmlNodeType::ProcessingInstruction;
+    case pugi::node_doctype:
+        return TXmlNodeType::DocumentType;
+    default:
+        return 0;
     }
 }
 
-std::string_view TXmlNode::NameView() const
-{
+std::string_view TXmlNode::NameView() const {
     if (!FData)
         return {};
     if (IsAttribute())
         return FAttr.name();
     switch (FNode.type()) {
-    case pugi::node_document: return "#document";
-    case pugi::node_pcdata: return "#text";
-    case pugi::node_cdata: return "#cdata-section";
-    case pugi::node_comment: return "#comment";
-    case pugi::node_declaration: return "xml";
-    default: return FNode.name();
+    case pugi::node_document:
+        return "#document";
+    case pugi::node_pcdata:
+        return "#text";
+    case pugi::node_cdata:
+        return "#cdata-section";
+    case pugi::node_comment:
+        return "#comment";
+    case pugi::node_declaration:
+        return "xml";
+    default:
+        return FNode.name();
     }
 }
 
@@ -139,16 +168,14 @@ namespace {
 
 // Whether the zero-terminated P is Name, compared without measuring P first:
 // this runs for every child a path step looks at.
-bool SameName(const char* P, std::string_view Name)
-{
+bool SameName(const char* P, std::string_view Name) {
     std::size_t I = 0;
     while (I < Name.size() && P[I] == Name[I])
         ++I;
     return I == Name.size() && P[I] == '\0';
 }
 
-const char* AfterFirstColon(const char* P)
-{
+const char* AfterFirstColon(const char* P) {
     while (*P && *P != ':')
         ++P;
     return *P ? P + 1 : nullptr;
@@ -156,19 +183,19 @@ const char* AfterFirstColon(const char* P)
 
 } // namespace
 
-const char* TXmlNode::RawName() const
-{
+const char* TXmlNode::RawName() const {
     if (IsAttribute())
         return FAttr.name();
     switch (FNode.type()) {
     case pugi::node_element:
-    case pugi::node_pi: return FNode.name();
-    default: return nullptr;
+    case pugi::node_pi:
+        return FNode.name();
+    default:
+        return nullptr;
     }
 }
 
-bool TXmlNode::HasName(std::string_view Name) const
-{
+bool TXmlNode::HasName(std::string_view Name) const {
     if (!FData)
         return false;
     const char* Full = RawName();
@@ -180,8 +207,7 @@ bool TXmlNode::HasName(std::string_view Name) const
     return Local && SameName(Local, Name);
 }
 
-bool TXmlNode::HasLocalName(std::string_view Name) const
-{
+bool TXmlNode::HasLocalName(std::string_view Name) const {
     if (!FData)
         return false;
     const char* Full = RawName();
@@ -191,13 +217,11 @@ bool TXmlNode::HasLocalName(std::string_view Name) const
     return SameName(Local ? Local : Full, Name);
 }
 
-std::string TXmlNode::NodeName() const
-{
+std::string TXmlNode::NodeName() const {
     return std::string(NameView());
 }
 
-std::string TXmlNode::LocalName() const
-{
+std::string TXmlNode::LocalName() const {
     std::string_view Name = NameView();
     const auto Colon = Name.find(':');
     if (Colon != std::string_view::npos)
@@ -205,8 +229,7 @@ std::string TXmlNode::LocalName() const
     return std::string(Name);
 }
 
-std::string TXmlNode::NodeValue() const
-{
+std::string TXmlNode::NodeValue() const {
     if (!FData)
         return {};
     if (IsAttribute())
@@ -234,8 +257,7 @@ std::string TXmlNode::NodeValue() const
     }
 }
 
-void TXmlNode::SetNodeValue(const std::string& Value)
-{
+void TXmlNode::SetNodeValue(const std::string& Value) {
     RequireNode("set a value");
     bool Done = false;
     if (IsAttribute())
@@ -249,7 +271,8 @@ void TXmlNode::SetNodeValue(const std::string& Value)
             Done = FNode.set_value(Value.c_str());
             break;
         case pugi::node_declaration:
-            throw EXmlDomError("The value of the XML declaration cannot be set; set the document's encoding instead");
+            throw EXmlDomError("The value of the XML declaration cannot be set; set the document's "
+                               "encoding instead");
         default:
             throw EXmlDomError(std::string("The value of ") + KindText(*this) + " cannot be set");
         }
@@ -258,8 +281,7 @@ void TXmlNode::SetNodeValue(const std::string& Value)
         throw EXmlDomError("Out of memory while setting a node value");
 }
 
-TXmlNode TXmlNode::ParentNode() const
-{
+TXmlNode TXmlNode::ParentNode() const {
     if (!FData || IsAttribute())
         return TXmlNode();
     const pugi::xml_node Parent = FNode.parent();
@@ -268,8 +290,7 @@ TXmlNode TXmlNode::ParentNode() const
     return Wrap(Parent);
 }
 
-TXmlNode TXmlNode::FirstChild() const
-{
+TXmlNode TXmlNode::FirstChild() const {
     if (!FData || IsAttribute())
         return TXmlNode();
     pugi::xml_node Child = FNode.first_child();
@@ -278,8 +299,7 @@ TXmlNode TXmlNode::FirstChild() const
     return Wrap(Child);
 }
 
-TXmlNode TXmlNode::NextSibling() const
-{
+TXmlNode TXmlNode::NextSibling() const {
     if (!FData || IsAttribute())
         return TXmlNode();
     if (FData->IsHold(FNode.parent()))
@@ -290,8 +310,7 @@ TXmlNode TXmlNode::NextSibling() const
     return Wrap(Next);
 }
 
-void TXmlNode::ToNextSibling()
-{
+void TXmlNode::ToNextSibling() {
     if (!FData)
         return;
     pugi::xml_node Next;
@@ -308,24 +327,21 @@ void TXmlNode::ToNextSibling()
         *this = TXmlNode();
 }
 
-bool TXmlNode::HasChildNodes() const
-{
+bool TXmlNode::HasChildNodes() const {
     if (!FData || IsAttribute())
         return false;
     const pugi::xml_node Child = FNode.first_child();
     return Child && !(FData->IsHold(Child) && !Child.next_sibling());
 }
 
-std::vector<TXmlNode> TXmlNode::ChildNodes() const
-{
+std::vector<TXmlNode> TXmlNode::ChildNodes() const {
     std::vector<TXmlNode> List;
     for (TXmlNode C = FirstChild(); C; C = C.NextSibling())
         List.push_back(C);
     return List;
 }
 
-TXmlNode TXmlNode::Attribute(const std::string& Name) const
-{
+TXmlNode TXmlNode::Attribute(const std::string& Name) const {
     if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
         return TXmlNode();
     const pugi::xml_attribute A = FNode.attribute(Name.c_str());
@@ -334,8 +350,7 @@ TXmlNode TXmlNode::Attribute(const std::string& Name) const
     return TXmlNode(FData, FNode, A);
 }
 
-std::vector<TXmlNode> TXmlNode::Attributes() const
-{
+std::vector<TXmlNode> TXmlNode::Attributes() const {
     std::vector<TXmlNode> List;
     if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
         return List;
@@ -344,8 +359,7 @@ std::vector<TXmlNode> TXmlNode::Attributes() const
     return List;
 }
 
-TXmlDocument TXmlNode::OwnerDocument() const
-{
+TXmlDocument TXmlNode::OwnerDocument() const {
     return TXmlDocument(FData);
 }
 
@@ -355,8 +369,7 @@ namespace {
 // elements and the document node hold children, text stands only inside
 // elements, a document has one root element, nodes do not cross documents.
 void CheckNewChild(const TXmlNode& Parent, const TXmlNode& Child, const TXmlNode& Replaced,
-                   const TXmlNode& Root, bool SameDocument)
-{
+                   const TXmlNode& Root, bool SameDocument) {
     if (Child.IsNull())
         throw EXmlDomError("Cannot insert a node that does not exist");
     if (!SameDocument)
@@ -377,18 +390,18 @@ void CheckNewChild(const TXmlNode& Parent, const TXmlNode& Child, const TXmlNode
 
 } // namespace
 
-TXmlNode TXmlNode::AppendChild(const TXmlNode& NewChild)
-{
+TXmlNode TXmlNode::AppendChild(const TXmlNode& NewChild) {
     RequireNode("append a child");
-    CheckNewChild(*this, NewChild, TXmlNode(), OwnerDocument().DocumentElement(), NewChild.FData == FData);
+    CheckNewChild(*this, NewChild, TXmlNode(), OwnerDocument().DocumentElement(),
+                  NewChild.FData == FData);
     const pugi::xml_node Moved = FNode.append_move(NewChild.FNode);
     if (!Moved)
-        throw EXmlDomError("The node cannot be appended here (a node cannot hold its own ancestor)");
+        throw EXmlDomError(
+            "The node cannot be appended here (a node cannot hold its own ancestor)");
     return Wrap(Moved);
 }
 
-TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild)
-{
+TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild) {
     RequireNode("remove a child");
     if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
         OldChild.FNode.parent() != FNode)
@@ -398,24 +411,24 @@ TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild)
     return OldChild;
 }
 
-TXmlNode TXmlNode::ReplaceChild(const TXmlNode& NewChild, const TXmlNode& OldChild)
-{
+TXmlNode TXmlNode::ReplaceChild(const TXmlNode& NewChild, const TXmlNode& OldChild) {
     RequireNode("replace a child");
     if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
         OldChild.FNode.parent() != FNode)
         throw EXmlDomError("The node to replace is not a child of this node");
-    CheckNewChild(*this, NewChild, OldChild, OwnerDocument().DocumentElement(), NewChild.FData == FData);
+    CheckNewChild(*this, NewChild, OldChild, OwnerDocument().DocumentElement(),
+                  NewChild.FData == FData);
     if (NewChild == OldChild)
         return OldChild;
     if (!FNode.insert_move_before(NewChild.FNode, OldChild.FNode))
-        throw EXmlDomError("The node cannot be inserted here (a node cannot hold its own ancestor)");
+        throw EXmlDomError(
+            "The node cannot be inserted here (a node cannot hold its own ancestor)");
     if (!FData->Hold().append_move(OldChild.FNode))
         throw EXmlDomError("The replaced node cannot be taken out");
     return OldChild;
 }
 
-std::string TXmlNode::Markup() const
-{
+std::string TXmlNode::Markup() const {
     std::string Out;
     if (!FData)
         return Out;

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <cstddef>
-#include <utility>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
-
-#include <pugixml.hpp>
 
 namespace kds {
 
@@ -28,14 +27,12 @@ public:
     explicit TDocumentRef(TCounted* Doc) : FDoc(Doc) { Acquire(); }
     TDocumentRef(const TDocumentRef& Other) : FDoc(Other.FDoc) { Acquire(); }
     TDocumentRef(TDocumentRef&& Other) noexcept : FDoc(Other.FDoc) { Other.FDoc = nullptr; }
-    TDocumentRef& operator=(const TDocumentRef& Other)
-    {
+    TDocumentRef& operator=(const TDocumentRef& Other) {
         TDocumentRef Copy(Other);
         std::swap(FDoc, Copy.FDoc);
         return *this;
     }
-    TDocumentRef& operator=(TDocumentRef&& Other) noexcept
-    {
+    TDocumentRef& operator=(TDocumentRef&& Other) noexcept {
         std::swap(FDoc, Other.FDoc);
         return *this;
     }
@@ -48,13 +45,11 @@ public:
     TDocumentData& operator*() const;
 
 private:
-    void Acquire()
-    {
+    void Acquire() {
         if (FDoc)
             ++FDoc->FRefs;
     }
-    void Release()
-    {
+    void Release() {
         if (FDoc && --FDoc->FRefs == 0)
             DestroyDocument(FDoc);
         FDoc = nullptr;
@@ -76,7 +71,7 @@ inline constexpr int ProcessingInstruction = 7;
 inline constexpr int Comment = 8;
 inline constexpr int Document = 9;
 inline constexpr int DocumentType = 10;
-}
+} // namespace TXmlNodeType
 
 // A counted reference to one node of a document (an element, a text, a CDATA
 // section, a comment, a processing instruction, the XML declaration, the
@@ -106,9 +101,9 @@ public:
     explicit operator bool() const { return static_cast<bool>(FData); }
     bool operator==(const TXmlNode& Other) const;
 
-    int NodeType() const;                 // 0 for a null handle
+    int NodeType() const; // 0 for a null handle
     std::string NodeName() const;
-    std::string LocalName() const;        // the name without a "prefix:" part
+    std::string LocalName() const; // the name without a "prefix:" part
     // The name without copying; valid until the node's name changes.
     std::string_view NameView() const;
     // Whether Name equals the node's name or its local name, exactly.
@@ -116,10 +111,9 @@ public:
     // Whether Name equals the node's local name, exactly.
     bool HasLocalName(std::string_view Name) const;
     // Identity of the node within its document, for sets of visited nodes.
-    const void* Key() const
-    {
+    const void* Key() const {
         return FIsAttribute ? static_cast<const void*>(FAttr.internal_object())
-                     : static_cast<const void*>(FNode.internal_object());
+                            : static_cast<const void*>(FNode.internal_object());
     }
 
     // Text, CDATA, comment, processing-instruction data and attribute value;
@@ -162,20 +156,19 @@ public:
 private:
     friend class TXmlDocument;
     friend struct xmldetail::TDocumentData;
-    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node) : FData(std::move(Data)), FNode(Node) {}
+    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node)
+        : FData(std::move(Data)), FNode(Node) {}
     TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Owner, pugi::xml_attribute Attr)
-        : FData(std::move(Data)), FNode(Owner), FAttr(Attr), FIsAttribute(true)
-    {
-    }
+        : FData(std::move(Data)), FNode(Owner), FAttr(Attr), FIsAttribute(true) {}
     TXmlNode Wrap(pugi::xml_node Node) const;
     const char* RawName() const; // elements, PIs, attributes; else null
     bool IsAttribute() const { return FIsAttribute; }
     void RequireNode(const char* Operation) const;
 
     xmldetail::TDocumentRef FData; // null for a null handle
-    pugi::xml_node FNode;      // the node, or the element owning FAttr
-    pugi::xml_attribute FAttr; // set for attribute nodes only
-    bool FIsAttribute = false; // FAttr is set; tested without calling pugixml
+    pugi::xml_node FNode;          // the node, or the element owning FAttr
+    pugi::xml_attribute FAttr;     // set for attribute nodes only
+    bool FIsAttribute = false;     // FAttr is set; tested without calling pugixml
 };
 
 } // namespace kds

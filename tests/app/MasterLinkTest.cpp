@@ -1,9 +1,8 @@
-#include "app/MemoryDataSet.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include "app/MemoryDataSet.h"
 
 namespace kds {
 namespace {
@@ -13,7 +12,10 @@ class TCountingObserver : public TDataSetObserver {
 public:
     int Resets = 0;
     int Any = 0;
-    void PresentationReset(TMemoryDataSet&) override { ++Resets; ++Any; }
+    void PresentationReset(TMemoryDataSet&) override {
+        ++Resets;
+        ++Any;
+    }
     void RowInserted(TMemoryDataSet&, int) override { ++Any; }
     void RowRemoved(TMemoryDataSet&, int) override { ++Any; }
     void RowChanged(TMemoryDataSet&, int) override { ++Any; }
@@ -27,34 +29,32 @@ public:
     std::vector<std::string> Rows;
     int Current = -1;
 
-    static std::string RowText(TMemoryDataSet& D, int Row)
-    {
+    static std::string RowText(TMemoryDataSet& D, int Row) {
         std::string T;
         for (int F = 0; F < D.FieldCount(); ++F)
             T += D.DisplayTextAt(Row, F) + "|";
         return T + std::to_string(D.RecNoAt(Row));
     }
-    void Load(TMemoryDataSet& D)
-    {
+    void Load(TMemoryDataSet& D) {
         Rows.clear();
         for (int R = 0; R < D.RowCount(); ++R)
             Rows.push_back(RowText(D, R));
         Current = D.CurrentRow();
     }
-    void RowInserted(TMemoryDataSet& D, int Row) override
-    {
+    void RowInserted(TMemoryDataSet& D, int Row) override {
         Rows.insert(Rows.begin() + Row, RowText(D, Row));
         // Rows after it have moved: their row numbers (RecNo) changed.
         for (std::size_t R = static_cast<std::size_t>(Row) + 1; R < Rows.size(); ++R)
             Rows[R] = RowText(D, static_cast<int>(R));
     }
-    void RowRemoved(TMemoryDataSet& D, int Row) override
-    {
+    void RowRemoved(TMemoryDataSet& D, int Row) override {
         Rows.erase(Rows.begin() + Row);
         for (std::size_t R = static_cast<std::size_t>(Row); R < Rows.size(); ++R)
             Rows[R] = RowText(D, static_cast<int>(R));
     }
-    void RowChanged(TMemoryDataSet& D, int Row) override { Rows.at(static_cast<std::size_t>(Row)) = RowText(D, Row); }
+    void RowChanged(TMemoryDataSet& D, int Row) override {
+        Rows.at(static_cast<std::size_t>(Row)) = RowText(D, Row);
+    }
     void PresentationReset(TMemoryDataSet& D) override { Load(D); }
     void CurrentRowChanged(TMemoryDataSet&, int, int NewRow) override { Current = NewRow; }
 };
@@ -68,8 +68,7 @@ protected:
     TDataSource Ls{&L};
     TCountingObserver Grid;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         M.FieldDefs().Add("A", TFieldType::ftString, 4);
         M.FieldDefs().Add("B", TFieldType::ftString, 4);
         L.FieldDefs().Add("LA", TFieldType::ftString, 4);
@@ -84,23 +83,20 @@ protected:
     }
     void TearDown() override { Ls.RemoveObserver(&Grid); }
 
-    void Header(const std::string& A, const std::string& B)
-    {
+    void Header(const std::string& A, const std::string& B) {
         M.Append();
         M.FieldByName("A").SetAsText(A);
         M.FieldByName("B").SetAsText(B);
         M.Post();
     }
-    void Line(const std::string& A, const std::string& B, const std::string& Name)
-    {
+    void Line(const std::string& A, const std::string& B, const std::string& Name) {
         L.Append();
         L.FieldByName("LA").SetAsText(A);
         L.FieldByName("LB").SetAsText(B);
         L.FieldByName("Name").SetAsText(Name);
         L.Post();
     }
-    std::string Names() const
-    {
+    std::string Names() const {
         std::string Out;
         for (int R = 0; R < L.RowCount(); ++R)
             Out += (R ? " " : "") + L.DisplayTextAt(R, 2);
@@ -108,8 +104,7 @@ protected:
     }
 };
 
-TEST_F(TMasterLinkTest, UnlinkedDetailPresentsEveryLineInIndexOrder)
-{
+TEST_F(TMasterLinkTest, UnlinkedDetailPresentsEveryLineInIndexOrder) {
     Header("1", "x");
     Line("2", "x", "two");
     Line("1", "x", "one");
@@ -117,8 +112,7 @@ TEST_F(TMasterLinkTest, UnlinkedDetailPresentsEveryLineInIndexOrder)
     EXPECT_FALSE(L.MasterLinkActive());
 }
 
-TEST_F(TMasterLinkTest, LinkedDetailFollowsTheMastersCurrentRow)
-{
+TEST_F(TMasterLinkTest, LinkedDetailFollowsTheMastersCurrentRow) {
     Header("1", "x");
     Header("2", "x");
     Line("1", "x", "a");
@@ -139,8 +133,7 @@ TEST_F(TMasterLinkTest, LinkedDetailFollowsTheMastersCurrentRow)
     EXPECT_EQ(4, L.StoredRecordCount() - 2);
 }
 
-TEST_F(TMasterLinkTest, DetailFollowsEditsOfTheMastersKeyFields)
-{
+TEST_F(TMasterLinkTest, DetailFollowsEditsOfTheMastersKeyFields) {
     Header("1", "x");
     Line("1", "x", "a");
     Line("2", "x", "b");
@@ -153,8 +146,7 @@ TEST_F(TMasterLinkTest, DetailFollowsEditsOfTheMastersKeyFields)
     EXPECT_EQ("a", Names());
 }
 
-TEST_F(TMasterLinkTest, AppendTakesTheKeyOfTheMastersCurrentRowIncludingAPendingOne)
-{
+TEST_F(TMasterLinkTest, AppendTakesTheKeyOfTheMastersCurrentRowIncludingAPendingOne) {
     Header("1", "x");
     L.SetMasterFields("A;B");
     L.Append();
@@ -176,8 +168,7 @@ TEST_F(TMasterLinkTest, AppendTakesTheKeyOfTheMastersCurrentRowIncludingAPending
     EXPECT_EQ("n", Names());
 }
 
-TEST_F(TMasterLinkTest, SettingTheSameFieldListAgainChangesNothing)
-{
+TEST_F(TMasterLinkTest, SettingTheSameFieldListAgainChangesNothing) {
     Header("1", "x");
     Line("1", "x", "a");
     Line("1", "x", "b");
@@ -191,8 +182,7 @@ TEST_F(TMasterLinkTest, SettingTheSameFieldListAgainChangesNothing)
     EXPECT_EQ(2, L.RecNo()); // the current line stays
 }
 
-TEST_F(TMasterLinkTest, MasterChangesThatKeepTheKeyDoNotResetTheDetail)
-{
+TEST_F(TMasterLinkTest, MasterChangesThatKeepTheKeyDoNotResetTheDetail) {
     M.FieldDefs().Add("Other", TFieldType::ftString, 4);
     M.CreateDataSet();
     Header("1", "x");
@@ -215,8 +205,7 @@ TEST_F(TMasterLinkTest, MasterChangesThatKeepTheKeyDoNotResetTheDetail)
     EXPECT_EQ("a", Names());
 }
 
-TEST_F(TMasterLinkTest, EmptyMasterPresentsNoLinesAndUnlinkingShowsAllAgain)
-{
+TEST_F(TMasterLinkTest, EmptyMasterPresentsNoLinesAndUnlinkingShowsAllAgain) {
     Line("1", "x", "a");
     L.SetMasterFields("A;B");
     EXPECT_EQ(0, L.RowCount());
@@ -224,8 +213,7 @@ TEST_F(TMasterLinkTest, EmptyMasterPresentsNoLinesAndUnlinkingShowsAllAgain)
     EXPECT_EQ("a", Names());
 }
 
-TEST_F(TMasterLinkTest, ALinkNeedsEnoughIndexFieldsAndKnownMasterFields)
-{
+TEST_F(TMasterLinkTest, ALinkNeedsEnoughIndexFieldsAndKnownMasterFields) {
     EXPECT_THROW(L.SetMasterFields("A;B;A"), EDatabaseError);
     EXPECT_THROW(L.SetMasterFields("A;Nope"), EDatabaseError);
     EXPECT_EQ("", L.MasterFields());
@@ -234,8 +222,7 @@ TEST_F(TMasterLinkTest, ALinkNeedsEnoughIndexFieldsAndKnownMasterFields)
     EXPECT_EQ("Key", L.IndexName());
 }
 
-TEST_F(TMasterLinkTest, PendingDetailLineIsSettledWhenTheMasterMoves)
-{
+TEST_F(TMasterLinkTest, PendingDetailLineIsSettledWhenTheMasterMoves) {
     Header("1", "x");
     Header("2", "x");
     L.SetMasterFields("A;B");
@@ -247,8 +234,7 @@ TEST_F(TMasterLinkTest, PendingDetailLineIsSettledWhenTheMasterMoves)
     EXPECT_EQ("typed", Names());
 }
 
-TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail)
-{
+TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail) {
     auto Src = std::make_unique<TDataSource>(&M);
     L.SetMasterSource(Src.get());
     L.SetMasterFields("A;B");
@@ -259,8 +245,7 @@ TEST_F(TMasterLinkTest, DestroyingTheMasterSourceUnlinksTheDetail)
     EXPECT_EQ("a", Names());
 }
 
-TEST_F(TMasterLinkTest, LinkIsOutOfForceWhileTheMasterSourceHasNoDataSet)
-{
+TEST_F(TMasterLinkTest, LinkIsOutOfForceWhileTheMasterSourceHasNoDataSet) {
     Header("1", "x");
     Line("1", "x", "a");
     Line("2", "x", "b");
@@ -273,8 +258,7 @@ TEST_F(TMasterLinkTest, LinkIsOutOfForceWhileTheMasterSourceHasNoDataSet)
     EXPECT_EQ("a", Names());
 }
 
-TEST_F(TMasterLinkTest, NoticesAloneKeepAGridsCopyOfTheDetailRight)
-{
+TEST_F(TMasterLinkTest, NoticesAloneKeepAGridsCopyOfTheDetailRight) {
     TShadowModel Shadow;
     Ls.AddObserver(&Shadow);
     Shadow.Load(L);

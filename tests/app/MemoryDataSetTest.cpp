@@ -1,7 +1,6 @@
 #include "app/MemoryDataSet.h"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,37 +19,33 @@ public:
 
     void Attach(TMemoryDataSet& D) { Rows = D.RowCount(); }
 
-    void RowAboutToBeInserted(TMemoryDataSet&, int Row) override { Log.push_back("+?" + std::to_string(Row)); }
-    void RowInserted(TMemoryDataSet& D, int Row) override
-    {
+    void RowAboutToBeInserted(TMemoryDataSet&, int Row) override {
+        Log.push_back("+?" + std::to_string(Row));
+    }
+    void RowInserted(TMemoryDataSet& D, int Row) override {
         Log.push_back("+" + std::to_string(Row));
         ++Rows;
         EXPECT_EQ(Rows, D.RowCount());
     }
-    void RowAboutToBeRemoved(TMemoryDataSet& D, int Row) override
-    {
+    void RowAboutToBeRemoved(TMemoryDataSet& D, int Row) override {
         Log.push_back("-?" + std::to_string(Row));
         EXPECT_LT(Row, D.RowCount()); // still there
     }
-    void RowRemoved(TMemoryDataSet& D, int Row) override
-    {
+    void RowRemoved(TMemoryDataSet& D, int Row) override {
         Log.push_back("-" + std::to_string(Row));
         --Rows;
         EXPECT_EQ(Rows, D.RowCount());
     }
-    void RowChanged(TMemoryDataSet& D, int Row) override
-    {
+    void RowChanged(TMemoryDataSet& D, int Row) override {
         Log.push_back("~" + std::to_string(Row));
         EXPECT_LT(Row, D.RowCount());
     }
     void PresentationAboutToBeReset(TMemoryDataSet&) override { Log.push_back("reset?"); }
-    void PresentationReset(TMemoryDataSet& D) override
-    {
+    void PresentationReset(TMemoryDataSet& D) override {
         Log.push_back("reset");
         Rows = D.RowCount();
     }
-    void CurrentRowChanged(TMemoryDataSet& D, int, int NewRow) override
-    {
+    void CurrentRowChanged(TMemoryDataSet& D, int, int NewRow) override {
         Log.push_back("@" + std::to_string(NewRow));
         EXPECT_EQ(NewRow, D.CurrentRow());
     }
@@ -64,34 +59,29 @@ protected:
     TDataSource S{&D};
     TRecordingObserver Obs;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         D.FieldDefs().Add("K", TFieldType::ftString, 4);
         D.FieldDefs().Add("V", TFieldType::ftString, 10);
         D.FieldDefs().Add("Q", TFieldType::ftFloat);
         D.IndexDefs().Add("ByK", "K");
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         S.RemoveObserver(&Obs);
         TNumberFormat::SetDecimalSeparator(u'.');
     }
-    void Observe()
-    {
+    void Observe() {
         S.AddObserver(&Obs);
         Obs.Attach(D);
         Obs.Log.clear();
     }
-    void Add(const std::string& K, const std::string& V)
-    {
+    void Add(const std::string& K, const std::string& V) {
         D.Append();
         D.FieldByName("K").SetAsText(K);
         D.FieldByName("V").SetAsText(V);
         D.Post();
     }
     // Column F of every presented row, joined by spaces.
-    std::string Column(int F) const
-    {
+    std::string Column(int F) const {
         std::string Out;
         for (int R = 0; R < D.RowCount(); ++R)
             Out += (R ? " " : "") + D.DisplayTextAt(R, F);
@@ -99,8 +89,7 @@ protected:
     }
 };
 
-TEST(TMemoryDataSetCreateTest, WithoutFieldsFailsWithTheEnginesMessage)
-{
+TEST(TMemoryDataSetCreateTest, WithoutFieldsFailsWithTheEnginesMessage) {
     TMemoryDataSet D;
     try {
         D.CreateDataSet();
@@ -112,8 +101,7 @@ TEST(TMemoryDataSetCreateTest, WithoutFieldsFailsWithTheEnginesMessage)
     EXPECT_THROW(D.Append(), EDatabaseError);
 }
 
-TEST_F(TMemoryDataSetTest, CreatesAnEmptyOpenTableWithItsFieldsInOrder)
-{
+TEST_F(TMemoryDataSetTest, CreatesAnEmptyOpenTableWithItsFieldsInOrder) {
     D.CreateDataSet();
     ASSERT_TRUE(D.Active());
     ASSERT_EQ(3, D.FieldCount());
@@ -133,8 +121,7 @@ TEST_F(TMemoryDataSetTest, CreatesAnEmptyOpenTableWithItsFieldsInOrder)
     }
 }
 
-TEST_F(TMemoryDataSetTest, PostWithoutPendingRowFailsAndSettingAFieldToo)
-{
+TEST_F(TMemoryDataSetTest, PostWithoutPendingRowFailsAndSettingAFieldToo) {
     D.CreateDataSet();
     try {
         D.Post();
@@ -147,8 +134,7 @@ TEST_F(TMemoryDataSetTest, PostWithoutPendingRowFailsAndSettingAFieldToo)
     EXPECT_THROW(D.Post(), EDatabaseError); // stored already
 }
 
-TEST_F(TMemoryDataSetTest, PendingRowIsStoredByTheNextAppendOnlyWhenAFieldWasSet)
-{
+TEST_F(TMemoryDataSetTest, PendingRowIsStoredByTheNextAppendOnlyWhenAFieldWasSet) {
     D.CreateDataSet();
     D.Append();
     D.FieldByName("V").SetAsText("kept");
@@ -161,8 +147,7 @@ TEST_F(TMemoryDataSetTest, PendingRowIsStoredByTheNextAppendOnlyWhenAFieldWasSet
     EXPECT_EQ("kept third", Column(1));
 }
 
-TEST_F(TMemoryDataSetTest, PendingRowHasRecNoMinusOneAndIsPresentedLast)
-{
+TEST_F(TMemoryDataSetTest, PendingRowHasRecNoMinusOneAndIsPresentedLast) {
     D.CreateDataSet();
     Add("b", "1");
     Add("a", "2");
@@ -183,8 +168,7 @@ TEST_F(TMemoryDataSetTest, PendingRowHasRecNoMinusOneAndIsPresentedLast)
     EXPECT_EQ("0", D.FieldByName("K").AsString());
 }
 
-TEST_F(TMemoryDataSetTest, CancelDropsThePendingRowAndReturnsToThePreviousRow)
-{
+TEST_F(TMemoryDataSetTest, CancelDropsThePendingRowAndReturnsToThePreviousRow) {
     D.CreateDataSet();
     Add("a", "1");
     Add("b", "2");
@@ -197,8 +181,7 @@ TEST_F(TMemoryDataSetTest, CancelDropsThePendingRowAndReturnsToThePreviousRow)
     EXPECT_EQ("a", D.FieldByName("K").AsString());
 }
 
-TEST_F(TMemoryDataSetTest, EditStoresChangesAndCancelRestoresThem)
-{
+TEST_F(TMemoryDataSetTest, EditStoresChangesAndCancelRestoresThem) {
     D.CreateDataSet();
     Add("a", "1");
     Add("b", "2");
@@ -220,8 +203,7 @@ TEST_F(TMemoryDataSetTest, EditStoresChangesAndCancelRestoresThem)
     EXPECT_EQ("changed x", Column(1));
 }
 
-TEST_F(TMemoryDataSetTest, EditOfAnIndexKeyMovesTheRowToItsNewPlace)
-{
+TEST_F(TMemoryDataSetTest, EditOfAnIndexKeyMovesTheRowToItsNewPlace) {
     D.CreateDataSet();
     D.SetIndexName("ByK");
     Add("a", "1");
@@ -239,8 +221,7 @@ TEST_F(TMemoryDataSetTest, EditOfAnIndexKeyMovesTheRowToItsNewPlace)
     EXPECT_EQ(Expected, Obs.Log);
 }
 
-TEST_F(TMemoryDataSetTest, DeleteRemovesTheCurrentRowAndTheNextBecomesCurrent)
-{
+TEST_F(TMemoryDataSetTest, DeleteRemovesTheCurrentRowAndTheNextBecomesCurrent) {
     D.CreateDataSet();
     try {
         D.Delete();
@@ -264,8 +245,7 @@ TEST_F(TMemoryDataSetTest, DeleteRemovesTheCurrentRowAndTheNextBecomesCurrent)
     EXPECT_TRUE(D.FieldByName("K").IsNull());
 }
 
-TEST_F(TMemoryDataSetTest, DeleteRowRemovesAStoredRowByIdentityEvenWhenNotCurrent)
-{
+TEST_F(TMemoryDataSetTest, DeleteRowRemovesAStoredRowByIdentityEvenWhenNotCurrent) {
     D.CreateDataSet();
     Add("a", "1");
     D.Append();
@@ -281,8 +261,7 @@ TEST_F(TMemoryDataSetTest, DeleteRowRemovesAStoredRowByIdentityEvenWhenNotCurren
     EXPECT_EQ("a c d", Column(0));
 }
 
-TEST_F(TMemoryDataSetTest, NavigationSetsEofAndBofAtTheEnds)
-{
+TEST_F(TMemoryDataSetTest, NavigationSetsEofAndBofAtTheEnds) {
     D.CreateDataSet();
     Add("a", "1");
     Add("b", "2");
@@ -311,8 +290,7 @@ TEST_F(TMemoryDataSetTest, NavigationSetsEofAndBofAtTheEnds)
     EXPECT_EQ("ab", Seen);
 }
 
-TEST_F(TMemoryDataSetTest, IndexPresentsAscendingAndKeepsEqualKeysInStoringOrder)
-{
+TEST_F(TMemoryDataSetTest, IndexPresentsAscendingAndKeepsEqualKeysInStoringOrder) {
     D.CreateDataSet();
     Add("b", "1");
     Add("a", "2");
@@ -329,8 +307,7 @@ TEST_F(TMemoryDataSetTest, IndexPresentsAscendingAndKeepsEqualKeysInStoringOrder
     EXPECT_THROW(D.SetIndexName("Missing"), EDatabaseError);
 }
 
-TEST_F(TMemoryDataSetTest, NoticesOfAppendAndPostFollowTheRowsPlace)
-{
+TEST_F(TMemoryDataSetTest, NoticesOfAppendAndPostFollowTheRowsPlace) {
     D.CreateDataSet();
     D.SetIndexName("ByK");
     Add("m", "1");
@@ -344,14 +321,13 @@ TEST_F(TMemoryDataSetTest, NoticesOfAppendAndPostFollowTheRowsPlace)
     D.Append();
     D.Cancel();
     const std::vector<std::string> Expected{
-        "+?1", "+1", "state", "@1", "~1", "~1", "state", "@1",                  // z
-        "+?2", "+2", "state", "@2", "~2", "-?2", "-2", "+?0", "+0", "state", "@0", // a
-        "+?3", "+3", "state", "@3", "-?3", "-3", "state", "@0"};                // cancelled
+        "+?1", "+1", "state", "@1", "~1",  "~1",  "state", "@1",                       // z
+        "+?2", "+2", "state", "@2", "~2",  "-?2", "-2",    "+?0", "+0", "state", "@0", // a
+        "+?3", "+3", "state", "@3", "-?3", "-3",  "state", "@0"};                      // cancelled
     EXPECT_EQ(Expected, Obs.Log);
 }
 
-TEST_F(TMemoryDataSetTest, EveryDataSourceHearsTheChanges)
-{
+TEST_F(TMemoryDataSetTest, EveryDataSourceHearsTheChanges) {
     D.CreateDataSet();
     TDataSource Second(&D);
     TRecordingObserver Other;
@@ -371,15 +347,13 @@ struct TTextCase {
     std::string Stored;
 };
 
-void PrintTo(const TTextCase& C, std::ostream* Os)
-{
+void PrintTo(const TTextCase& C, std::ostream* Os) {
     *Os << C.Name;
 }
 
 class TStringFieldCutTest : public ::testing::TestWithParam<TTextCase> {};
 
-TEST_P(TStringFieldCutTest, KeepsAtMostItsSizeInBytesWithoutSplittingACharacter)
-{
+TEST_P(TStringFieldCutTest, KeepsAtMostItsSizeInBytesWithoutSplittingACharacter) {
     const TTextCase& C = GetParam();
     TMemoryDataSet D;
     D.FieldDefs().Add("T", TFieldType::ftString, C.Size);
@@ -393,20 +367,24 @@ TEST_P(TStringFieldCutTest, KeepsAtMostItsSizeInBytesWithoutSplittingACharacter)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TStringFieldCutTest,
-    ::testing::Values(
-        TTextCase{"fits", "abc", 8, "abc"},
-        TTextCase{"exact", "12345678", 8, "12345678"},
-        TTextCase{"longer", "1234567890", 8, "12345678"},
-        TTextCase{"twoByteAcrossTheEnd", "abcdefg\xC3\xA9", 8, "abcdefg"},
-        TTextCase{"twoByteFits", "abcdef\xC3\xA9x", 8, "abcdef\xC3\xA9"},
-        TTextCase{"threeByte", "\xE8\x8F\x9C\xE5\x96\xAE\xE5\x90\x8D", 8, "\xE8\x8F\x9C\xE5\x96\xAE"},
-        TTextCase{"fourByte", "a\xF0\x9F\x8D\x9C", 4, "a"},
-        TTextCase{"malformedBecomesReplacement", "a\xFF" "b", 8, "a\xEF\xBF\xBD" "b"},
-        TTextCase{"empty", "", 8, ""}),
+    ::testing::Values(TTextCase{"fits", "abc", 8, "abc"},
+                      TTextCase{"exact", "12345678", 8, "12345678"},
+                      TTextCase{"longer", "1234567890", 8, "12345678"},
+                      TTextCase{"twoByteAcrossTheEnd", "abcdefg\xC3\xA9", 8, "abcdefg"},
+                      TTextCase{"twoByteFits", "abcdef\xC3\xA9x", 8, "abcdef\xC3\xA9"},
+                      TTextCase{"threeByte", "\xE8\x8F\x9C\xE5\x96\xAE\xE5\x90\x8D", 8,
+                                "\xE8\x8F\x9C\xE5\x96\xAE"},
+                      TTextCase{"fourByte", "a\xF0\x9F\x8D\x9C", 4, "a"},
+                      TTextCase{"malformedBecomesReplacement",
+                                "a\xFF"
+                                "b",
+                                8,
+                                "a\xEF\xBF\xBD"
+                                "b"},
+                      TTextCase{"empty", "", 8, ""}),
     [](const ::testing::TestParamInfo<TTextCase>& I) { return std::string(I.param.Name); });
 
-TEST_F(TMemoryDataSetTest, FloatFieldReadsTheProcessSeparatorAndEmptyIsNull)
-{
+TEST_F(TMemoryDataSetTest, FloatFieldReadsTheProcessSeparatorAndEmptyIsNull) {
     D.CreateDataSet();
     TField& Q = D.FieldByName("Q");
     D.Append();
@@ -429,8 +407,7 @@ TEST_F(TMemoryDataSetTest, FloatFieldReadsTheProcessSeparatorAndEmptyIsNull)
     EXPECT_THROW(Q.SetAsText("abc"), EDatabaseError);
 }
 
-TEST_F(TMemoryDataSetTest, CreatingAgainEmptiesTheTable)
-{
+TEST_F(TMemoryDataSetTest, CreatingAgainEmptiesTheTable) {
     D.CreateDataSet();
     Add("a", "1");
     Observe();
@@ -439,8 +416,7 @@ TEST_F(TMemoryDataSetTest, CreatingAgainEmptiesTheTable)
     EXPECT_EQ("reset?", Obs.Log.front());
 }
 
-TEST_F(TMemoryDataSetTest, ADataSourceOutlivingItsDataSetIsDetached)
-{
+TEST_F(TMemoryDataSetTest, ADataSourceOutlivingItsDataSetIsDetached) {
     auto Inner = std::make_unique<TMemoryDataSet>();
     Inner->FieldDefs().Add("A", TFieldType::ftString, 2);
     Inner->CreateDataSet();

@@ -1,7 +1,6 @@
 #include "app/OrderBook.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <ostream>
 #include <string>
@@ -11,8 +10,7 @@
 namespace kds {
 namespace {
 
-TEST(TOrderBookTest, CreatesBothTablesEmptyWithTheirFieldsInOrder)
-{
+TEST(TOrderBookTest, CreatesBothTablesEmptyWithTheirFieldsInOrder) {
     TOrderBook Book;
     Book.Create();
     const char* TAFields[] = {"TA001", "TA002", "TA003", "TA006", "TableNo", "DeliveryType"};
@@ -40,8 +38,7 @@ TEST(TOrderBookTest, CreatesBothTablesEmptyWithTheirFieldsInOrder)
 }
 
 // Fills one header and its lines the way the intake does.
-void AddOrder(TOrderBook& Book, const std::string& Key1, const std::string& Plu, int Lines)
-{
+void AddOrder(TOrderBook& Book, const std::string& Key1, const std::string& Plu, int Lines) {
     Book.TA().Append();
     Book.TA().FieldByName("TA001").SetAsText(Key1);
     for (int I = 0; I < Lines; ++I) {
@@ -54,8 +51,7 @@ void AddOrder(TOrderBook& Book, const std::string& Key1, const std::string& Plu,
     Book.TB().SetMasterFields(TOrderBook::TAMasterFields);
 }
 
-TEST(TOrderBookTest, KeyCutToItsFieldSizeStillLinksLinesToTheirHeader)
-{
+TEST(TOrderBookTest, KeyCutToItsFieldSizeStillLinksLinesToTheirHeader) {
     TOrderBook Book;
     Book.Create();
     AddOrder(Book, "ABCDEFGHIJ", "p", 2); // 10 characters: both sides keep 8
@@ -67,8 +63,7 @@ TEST(TOrderBookTest, KeyCutToItsFieldSizeStillLinksLinesToTheirHeader)
     EXPECT_EQ("p0", Book.TB().DisplayTextAt(0, 4));
 }
 
-TEST(TOrderBookTest, HeadersOfEqualKeyShowTheSameLines)
-{
+TEST(TOrderBookTest, HeadersOfEqualKeyShowTheSameLines) {
     TOrderBook Book;
     Book.Create();
     AddOrder(Book, "A", "x", 1);
@@ -90,10 +85,9 @@ struct TQtyCase {
     std::string Shown;
 };
 
-void PrintTo(const TQtyCase& C, std::ostream* Os)
-{
-    *Os << (C.Value ? std::to_string(*C.Value) : "null") << " with '" << static_cast<char>(C.Separator)
-        << "' -> \"" << C.Shown << "\"";
+void PrintTo(const TQtyCase& C, std::ostream* Os) {
+    *Os << (C.Value ? std::to_string(*C.Value) : "null") << " with '"
+        << static_cast<char>(C.Separator) << "' -> \"" << C.Shown << "\"";
 }
 
 class TSaleQtyDisplayTest : public ::testing::TestWithParam<TQtyCase> {
@@ -101,8 +95,7 @@ protected:
     void TearDown() override { TNumberFormat::SetDecimalSeparator(u'.'); }
 };
 
-TEST_P(TSaleQtyDisplayTest, ShowsTheGeneralFormatWithTheLocaleSeparator)
-{
+TEST_P(TSaleQtyDisplayTest, ShowsTheGeneralFormatWithTheLocaleSeparator) {
     const TQtyCase& C = GetParam();
     TNumberFormat::SetDecimalSeparator(C.Separator);
     EXPECT_EQ(C.Shown, SaleQtyDisplayText(C.Value));
@@ -118,12 +111,13 @@ TEST_P(TSaleQtyDisplayTest, ShowsTheGeneralFormatWithTheLocaleSeparator)
     EXPECT_EQ(C.Shown, Book.TB().DisplayTextAt(0, 5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TSaleQtyDisplayTest,
-                         ::testing::Values(TQtyCase{2.0, u'.', "2"}, TQtyCase{1.5, u'.', "1.5"},
-                                           TQtyCase{1.5, u',', "1,5"}, TQtyCase{std::nullopt, u'.', ""},
-                                           TQtyCase{0.1 + 0.2, u'.', "0.3"},
-                                           TQtyCase{123456789012345678.0, u'.', "1.23456789012346E17"},
-                                           TQtyCase{-0.25, u',', "-0,25"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TSaleQtyDisplayTest,
+    ::testing::Values(TQtyCase{2.0, u'.', "2"}, TQtyCase{1.5, u'.', "1.5"},
+                      TQtyCase{1.5, u',', "1,5"}, TQtyCase{std::nullopt, u'.', ""},
+                      TQtyCase{0.1 + 0.2, u'.', "0.3"},
+                      TQtyCase{123456789012345678.0, u'.', "1.23456789012346E17"},
+                      TQtyCase{-0.25, u',', "-0,25"}));
 
 } // namespace
 } // namespace kds

@@ -1,17 +1,16 @@
 #include "app/OrderIntake.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "base/NumberFormat.h"
 #include "app/ProgramFiles.h"
+#include "base/NumberFormat.h"
 #include "support/TempDir.h"
 
 namespace kds {
@@ -27,11 +26,14 @@ struct TItem {
 
 // An order file as the point-of-sale software writes it.
 std::string OrderXml(const std::string& Key1, const std::vector<TItem>& Items,
-                     const std::string& TxNo = "00001")
-{
+                     const std::string& TxNo = "00001") {
     std::string X = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Order>\n <header>\n"
-                    "  <TA001>" + Key1 + "</TA001>\n  <TA002>K2</TA002>\n  <TA003>K3</TA003>\n"
-                    "  <TxNo>" + TxNo + "</TxNo>\n  <TableNo>T12</TableNo>\n"
+                    "  <TA001>" +
+                    Key1 +
+                    "</TA001>\n  <TA002>K2</TA002>\n  <TA003>K3</TA003>\n"
+                    "  <TxNo>" +
+                    TxNo +
+                    "</TxNo>\n  <TableNo>T12</TableNo>\n"
                     "  <DeliveryType>dine-in</DeliveryType>\n </header>\n <Detail>\n";
     for (const TItem& I : Items)
         X += "  <item><PluName>" + I.PluName + "</PluName><SaleQty>" + I.SaleQty +
@@ -39,8 +41,7 @@ std::string OrderXml(const std::string& Key1, const std::vector<TItem>& Items,
     return X + " </Detail>\n</Order>\n";
 }
 
-std::string ReadAll(const fs::path& P)
-{
+std::string ReadAll(const fs::path& P) {
     std::ifstream In(P, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(In), {});
 }
@@ -53,8 +54,7 @@ protected:
     TOrderBook Book;
     TOrderIntake Intake{Book};
 
-    void SetUp() override
-    {
+    void SetUp() override {
         fs::create_directories(Before());
         fs::create_directories(After());
         Book.Create();
@@ -63,15 +63,13 @@ protected:
 
     fs::path Before() const { return Dir.Path() / "KDS" / "Before"; }
     fs::path After() const { return Dir.Path() / "KDS" / "AFTER"; }
-    void Drop(const std::string& Name, const std::string& Content) const
-    {
+    void Drop(const std::string& Name, const std::string& Content) const {
         Dir.WriteFile("KDS/Before/" + Name, Content);
     }
     TIntakeResult Run() { return Intake.Execute(Dir.Path()); }
 
     // Field F of every presented row of D, joined by spaces.
-    static std::string Column(const TMemoryDataSet& D, const std::string& F)
-    {
+    static std::string Column(const TMemoryDataSet& D, const std::string& F) {
         const int I = D.FieldByName(F).Index();
         std::string Out;
         for (int R = 0; R < D.RowCount(); ++R)
@@ -82,8 +80,7 @@ protected:
     std::string Lines() const { return Column(Book.TB(), "PluName"); }
 };
 
-TEST_F(TOrderIntakeTest, TakesInTheHeaderAndItsItemsInFileOrderAndMovesTheFile)
-{
+TEST_F(TOrderIntakeTest, TakesInTheHeaderAndItsItemsInFileOrderAndMovesTheFile) {
     Drop("o1.xml", OrderXml("A1", {{"Tea", "2"}, {"Cake", "1.5", "Y"}, {"Soup", ""}}));
     const TIntakeResult R = Run();
     EXPECT_EQ(1, R.TakenIn);
@@ -110,11 +107,11 @@ TEST_F(TOrderIntakeTest, TakesInTheHeaderAndItsItemsInFileOrderAndMovesTheFile)
     EXPECT_EQ(TOrderBook::TAMasterFields, TB.MasterFields());
 
     EXPECT_FALSE(fs::exists(Before() / "o1.xml"));
-    EXPECT_EQ(OrderXml("A1", {{"Tea", "2"}, {"Cake", "1.5", "Y"}, {"Soup", ""}}), ReadAll(After() / "o1.xml"));
+    EXPECT_EQ(OrderXml("A1", {{"Tea", "2"}, {"Cake", "1.5", "Y"}, {"Soup", ""}}),
+              ReadAll(After() / "o1.xml"));
 }
 
-TEST_F(TOrderIntakeTest, TwoFilesGiveTwoHeadersEachShowingOnlyItsOwnLines)
-{
+TEST_F(TOrderIntakeTest, TwoFilesGiveTwoHeadersEachShowingOnlyItsOwnLines) {
     Drop("o1.xml", OrderXml("A1", {{"Tea", "1"}, {"Cake", "1"}}));
     Drop("o2.xml", OrderXml("A2", {{"Soup", "1"}}));
     Run();
@@ -126,8 +123,7 @@ TEST_F(TOrderIntakeTest, TwoFilesGiveTwoHeadersEachShowingOnlyItsOwnLines)
     EXPECT_EQ(3, Book.TB().StoredRecordCount());
 }
 
-TEST_F(TOrderIntakeTest, EachItemAndEachFileStartsFromEmptyValues)
-{
+TEST_F(TOrderIntakeTest, EachItemAndEachFileStartsFromEmptyValues) {
     // The second item has no PluName; the second file has no header.
     Drop("a.xml", "<Order><header><TA001>A1</TA001><TxNo>7</TxNo></header><Detail>"
                   "<item><PluName>Tea</PluName><SaleQty>1</SaleQty></item>"
@@ -144,27 +140,28 @@ TEST_F(TOrderIntakeTest, EachItemAndEachFileStartsFromEmptyValues)
     EXPECT_EQ("A1 A1", Column(Book.TB(), "TB001"));
 }
 
-TEST_F(TOrderIntakeTest, LongValuesAreCutToTheirFieldSizeAndKeysStillLink)
-{
-    Drop("a.xml", OrderXml("ABCDEFGHIJ", {{"Chicken noodle soup L", "1"}, {"\xE7\x89\x9B\xE8\x82\x89\xE9\xBA\xB5\xE5\xA4\xA7\xE7\xA2\x97\xE5\x8A\xA0\xE8\x9B\x8B", "1"}}));
+TEST_F(TOrderIntakeTest, LongValuesAreCutToTheirFieldSizeAndKeysStillLink) {
+    Drop("a.xml", OrderXml("ABCDEFGHIJ", {{"Chicken noodle soup L", "1"},
+                                          {"\xE7\x89\x9B\xE8\x82\x89\xE9\xBA\xB5\xE5\xA4\xA7\xE7"
+                                           "\xA2\x97\xE5\x8A\xA0\xE8\x9B\x8B",
+                                           "1"}}));
     Run();
     EXPECT_EQ("ABCDEFGH", Headers());
     EXPECT_EQ("ABCDEFGH ABCDEFGH", Column(Book.TB(), "TB001"));
     // 25 characters -> 20 bytes; 8 three-byte characters -> 6 (18 bytes).
-    EXPECT_EQ("Chicken noodle soup  \xE7\x89\x9B\xE8\x82\x89\xE9\xBA\xB5\xE5\xA4\xA7\xE7\xA2\x97\xE5\x8A\xA0",
+    EXPECT_EQ("Chicken noodle soup  "
+              "\xE7\x89\x9B\xE8\x82\x89\xE9\xBA\xB5\xE5\xA4\xA7\xE7\xA2\x97\xE5\x8A\xA0",
               Lines());
 }
 
-TEST_F(TOrderIntakeTest, EmptyDetailGivesAHeaderWithoutLines)
-{
+TEST_F(TOrderIntakeTest, EmptyDetailGivesAHeaderWithoutLines) {
     Drop("a.xml", OrderXml("A1", {}));
     Run();
     EXPECT_EQ("A1", Headers());
     EXPECT_EQ(0, Book.TB().StoredRecordCount());
 }
 
-TEST_F(TOrderIntakeTest, OnlyItemElementsOfDetailBecomeLines)
-{
+TEST_F(TOrderIntakeTest, OnlyItemElementsOfDetailBecomeLines) {
     Drop("a.xml", "<Order><header><TA001>A1</TA001></header><Detail>\n"
                   "  <!-- first --><?item not an element?>text\n"
                   "  <item><PluName>One</PluName></item><note>x</note>"
@@ -174,12 +171,12 @@ TEST_F(TOrderIntakeTest, OnlyItemElementsOfDetailBecomeLines)
     EXPECT_EQ("One Two", Lines());
 }
 
-TEST_F(TOrderIntakeTest, AnOrderOfMoreLinesThanTheLimitFailsWhole)
-{
+TEST_F(TOrderIntakeTest, AnOrderOfMoreLinesThanTheLimitFailsWhole) {
     std::string Items;
     for (int I = 0; I <= TOrderIntake::MaxLinesPerOrder; ++I)
         Items += "<item/>";
-    Drop("a.xml", "<Order><header><TA001>A1</TA001></header><Detail>" + Items + "</Detail></Order>");
+    Drop("a.xml",
+         "<Order><header><TA001>A1</TA001></header><Detail>" + Items + "</Detail></Order>");
     Drop("b.xml", OrderXml("B1", {{"Tea", "1"}}));
     Run();
     EXPECT_EQ("B1", Headers());
@@ -187,8 +184,7 @@ TEST_F(TOrderIntakeTest, AnOrderOfMoreLinesThanTheLimitFailsWhole)
     EXPECT_TRUE(fs::exists(Before() / "a.xml"));
 }
 
-TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements)
-{
+TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements) {
     Drop("a.xml", "<Envelope><Order><header><TA001>A1</TA001></header>"
                   "<Detail><item><PluName>One</PluName></item></Detail></Order></Envelope>");
     Drop("b.xml", "<p:Order xmlns:p=\"urn:x\"><p:header><p:TA001>B1</p:TA001></p:header>"
@@ -200,8 +196,7 @@ TEST_F(TOrderIntakeTest, ReadsOrderBelowTheRootAndPrefixedElements)
     EXPECT_EQ("One", Lines());
 }
 
-TEST_F(TOrderIntakeTest, AnOrderBelowTheRootWithoutHeaderKeepsItsLines)
-{
+TEST_F(TOrderIntakeTest, AnOrderBelowTheRootWithoutHeaderKeepsItsLines) {
     Drop("a.xml", "<Envelope><Order><Detail><item><PluName>One</PluName></item>"
                   "<item><PluName>Two</PluName></item></Detail></Order></Envelope>");
     Run();
@@ -210,8 +205,7 @@ TEST_F(TOrderIntakeTest, AnOrderBelowTheRootWithoutHeaderKeepsItsLines)
     EXPECT_TRUE(fs::exists(After() / "a.xml"));
 }
 
-TEST_F(TOrderIntakeTest, SaleQtyInTheWrongLocaleFormatFailsTheWholeFile)
-{
+TEST_F(TOrderIntakeTest, SaleQtyInTheWrongLocaleFormatFailsTheWholeFile) {
     TNumberFormat::SetDecimalSeparator(u',');
     Drop("a.xml", OrderXml("A1", {{"Tea", "2"}, {"Cake", "1.5"}}));
     Drop("b.xml", OrderXml("B1", {{"Soup", "0,5"}}));
@@ -237,25 +231,27 @@ struct TBadCase {
     void (*Make)(const fs::path& Entry);
 };
 
-void PrintTo(const TBadCase& C, std::ostream* Os)
-{
+void PrintTo(const TBadCase& C, std::ostream* Os) {
     *Os << C.Name;
 }
 
-void WriteText(const fs::path& P, const std::string& S)
-{
+void WriteText(const fs::path& P, const std::string& S) {
     std::ofstream(P, std::ios::binary) << S;
 }
 
 const TBadCase BadCases[] = {
-    {"malformed", [](const fs::path& P) { WriteText(P, "<Order><header><TA001>M</TA001></header"); }},
+    {"malformed",
+     [](const fs::path& P) { WriteText(P, "<Order><header><TA001>M</TA001></header"); }},
     {"stillBeingWritten",
-     [](const fs::path& P) { WriteText(P, OrderXml("M", {{"Tea", "1"}, {"Cake", "2"}}).substr(0, 180)); }},
+     [](const fs::path& P) {
+         WriteText(P, OrderXml("M", {{"Tea", "1"}, {"Cake", "2"}}).substr(0, 180));
+     }},
     {"noOrderButDetailLines",
      [](const fs::path& P) {
          WriteText(P, "<Root><Detail><item><PluName>Stray</PluName></item></Detail></Root>");
      }},
-    {"notXmlAtAll", [](const fs::path& P) { WriteText(P, std::string("\x00\x01\x02 binary", 10)); }},
+    {"notXmlAtAll",
+     [](const fs::path& P) { WriteText(P, std::string("\x00\x01\x02 binary", 10)); }},
     {"emptyFile", [](const fs::path& P) { WriteText(P, ""); }},
     {"folderNamedLikeAnOrder",
      [](const fs::path& P) {
@@ -286,10 +282,10 @@ const TBadCase BadCases[] = {
      }},
 };
 
-class TOrderIntakeBadFileTest : public TOrderIntakeTest, public ::testing::WithParamInterface<TBadCase> {};
+class TOrderIntakeBadFileTest : public TOrderIntakeTest,
+                                public ::testing::WithParamInterface<TBadCase> {};
 
-TEST_P(TOrderIntakeBadFileTest, FailsThatFileAloneUntouchedAndTakesTheNext)
-{
+TEST_P(TOrderIntakeBadFileTest, FailsThatFileAloneUntouchedAndTakesTheNext) {
     const fs::path Bad = Before() / "m.xml";
     GetParam().Make(Bad);
     Drop("a.xml", OrderXml("A1", {{"Tea", "1"}}));
@@ -318,10 +314,11 @@ TEST_P(TOrderIntakeBadFileTest, FailsThatFileAloneUntouchedAndTakesTheNext)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TOrderIntakeBadFileTest, ::testing::ValuesIn(BadCases),
-                         [](const ::testing::TestParamInfo<TBadCase>& I) { return std::string(I.param.Name); });
+                         [](const ::testing::TestParamInfo<TBadCase>& I) {
+                             return std::string(I.param.Name);
+                         });
 
-TEST_F(TOrderIntakeTest, AFileStillBeingWrittenIsTakenInOnceComplete)
-{
+TEST_F(TOrderIntakeTest, AFileStillBeingWrittenIsTakenInOnceComplete) {
     const std::string Full = OrderXml("A1", {{"Tea", "1"}});
     Drop("a.xml", Full.substr(0, Full.size() / 2));
     Run();
@@ -332,8 +329,7 @@ TEST_F(TOrderIntakeTest, AFileStillBeingWrittenIsTakenInOnceComplete)
     EXPECT_TRUE(fs::exists(After() / "a.xml"));
 }
 
-TEST_F(TOrderIntakeTest, AFileWithoutOrderDoesNotStoreARowAnotherHandLeftPending)
-{
+TEST_F(TOrderIntakeTest, AFileWithoutOrderDoesNotStoreARowAnotherHandLeftPending) {
     Book.TA().Append();
     Book.TA().FieldByName("TableNo").SetAsText("typed");
     Drop("a.xml", "<Root><Detail><item><PluName>Stray</PluName></item></Detail></Root>");
@@ -345,8 +341,7 @@ TEST_F(TOrderIntakeTest, AFileWithoutOrderDoesNotStoreARowAnotherHandLeftPending
     EXPECT_EQ("typed", Book.TA().FieldByName("TableNo").AsString());
 }
 
-TEST_F(TOrderIntakeTest, NeverReplacesAnArchivedOrderAndDoesNotTakeTheSameFileInTwice)
-{
+TEST_F(TOrderIntakeTest, NeverReplacesAnArchivedOrderAndDoesNotTakeTheSameFileInTwice) {
     const std::string Old = "archived earlier";
     WriteText(After() / "a.xml", Old);
     Drop("a.xml", OrderXml("A1", {{"Tea", "1"}}));
@@ -372,8 +367,7 @@ TEST_F(TOrderIntakeTest, NeverReplacesAnArchivedOrderAndDoesNotTakeTheSameFileIn
     EXPECT_EQ(OrderXml("A1", {{"Tea", "1"}}), ReadAll(After() / "a.xml"));
 }
 
-TEST_F(TOrderIntakeTest, AChangedFileWhoseMoveFailedIsTakenInAgain)
-{
+TEST_F(TOrderIntakeTest, AChangedFileWhoseMoveFailedIsTakenInAgain) {
     fs::remove(After());
     Drop("a.xml", OrderXml("A1", {{"Tea", "1"}}));
     Run();
@@ -384,8 +378,7 @@ TEST_F(TOrderIntakeTest, AChangedFileWhoseMoveFailedIsTakenInAgain)
     EXPECT_FALSE(fs::exists(After())); // never created
 }
 
-TEST_F(TOrderIntakeTest, MissingBeforeFolderDoesNothing)
-{
+TEST_F(TOrderIntakeTest, MissingBeforeFolderDoesNothing) {
     fs::remove_all(Dir.Path() / "KDS");
     const TIntakeResult R = Run();
     EXPECT_EQ(0, R.Found);
@@ -393,8 +386,7 @@ TEST_F(TOrderIntakeTest, MissingBeforeFolderDoesNothing)
     EXPECT_EQ(0, Book.TA().RecordCount());
 }
 
-TEST_F(TOrderIntakeTest, MatchesXmlWithoutRegardToCaseAndTakesNamesInByteOrder)
-{
+TEST_F(TOrderIntakeTest, MatchesXmlWithoutRegardToCaseAndTakesNamesInByteOrder) {
     Drop("b.xml", OrderXml("b", {}));
     Drop("C.XML", OrderXml("C", {}));
     Drop(".hidden.Xml", OrderXml("dot", {}));
@@ -410,8 +402,7 @@ TEST_F(TOrderIntakeTest, MatchesXmlWithoutRegardToCaseAndTakesNamesInByteOrder)
     EXPECT_TRUE(fs::exists(After() / ".hidden.Xml"));
 }
 
-TEST(TOrderFileNameTest, PatternIsStarDotXmlWithoutRegardToCase)
-{
+TEST(TOrderFileNameTest, PatternIsStarDotXmlWithoutRegardToCase) {
     EXPECT_TRUE(MatchesOrderFilePattern("a.xml"));
     EXPECT_TRUE(MatchesOrderFilePattern("A.XmL"));
     EXPECT_TRUE(MatchesOrderFilePattern(".xml"));
@@ -420,13 +411,13 @@ TEST(TOrderFileNameTest, PatternIsStarDotXmlWithoutRegardToCase)
     EXPECT_FALSE(MatchesOrderFilePattern("a_xml"));
 }
 
-class TMoveNoReplaceTest : public ::testing::TestWithParam<bool (*)(const std::string&, const std::string&)> {
+class TMoveNoReplaceTest
+    : public ::testing::TestWithParam<bool (*)(const std::string&, const std::string&)> {
 protected:
     test::TTempDir Dir;
 };
 
-TEST_P(TMoveNoReplaceTest, MovesButNeverReplaces)
-{
+TEST_P(TMoveNoReplaceTest, MovesButNeverReplaces) {
     const auto Move = GetParam();
     const std::string A = Dir.WriteFile("a", "one").string();
     const std::string B = Dir.WriteFile("b", "two").string();
@@ -440,10 +431,10 @@ TEST_P(TMoveNoReplaceTest, MovesButNeverReplaces)
     EXPECT_FALSE(Move(A, (Dir.Path() / "d").string())); // source gone
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWays, TMoveNoReplaceTest, ::testing::Values(&MoveFileNoReplace, &MoveFileByLink));
+INSTANTIATE_TEST_SUITE_P(BothWays, TMoveNoReplaceTest,
+                         ::testing::Values(&MoveFileNoReplace, &MoveFileByLink));
 
-TEST(TProgramDirectoryTest, IsTheFolderOfTheRunningProgram)
-{
+TEST(TProgramDirectoryTest, IsTheFolderOfTheRunningProgram) {
     const fs::path D = ProgramDirectory();
     EXPECT_TRUE(D.is_absolute());
     EXPECT_TRUE(fs::exists(D / "app_tests"));

@@ -1,14 +1,12 @@
-#include "app/OrderIntake.h"
-
 #include <gtest/gtest.h>
 
+#include "app/OrderIntake.h"
 #include "xml/TKivoXmlParse.h"
 
 namespace kds {
 namespace {
 
-TEST(TReadValueTest, GivesTheChildsValueAndLeavesTheCursorWhereItWas)
-{
+TEST(TReadValueTest, GivesTheChildsValueAndLeavesTheCursorWhereItWas) {
     auto C = TKivoXmlParse::LoadXMLFromString("<item><PluName>Tea</PluName><Empty/></item>");
     EXPECT_EQ("Tea", ReadValue(*C, "PluName"));
     EXPECT_EQ("item", C->Node().NodeName());

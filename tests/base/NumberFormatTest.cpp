@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
+#include "base/NumberFormat.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
-
-#include "base/NumberFormat.h"
 
 using namespace kds;
 
@@ -14,7 +13,9 @@ struct FloatText {
     const char* Text;
 };
 
-void PrintTo(const FloatText& C, std::ostream* Os) { *Os << C.Text; }
+void PrintTo(const FloatText& C, std::ostream* Os) {
+    *Os << C.Text;
+}
 
 class FloatToStrGeneralTest : public testing::TestWithParam<FloatText> {};
 
@@ -25,9 +26,8 @@ TEST_P(FloatToStrGeneralTest, WritesFifteenSignificantDigits) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FloatToStrGeneralTest,
     testing::Values(FloatText{0, "0"}, FloatText{2, "2"}, FloatText{1.5, "1.5"},
-                    FloatText{-1.5, "-1.5"}, FloatText{0.1 + 0.2, "0.3"},
-                    FloatText{1e20, "1E20"}, FloatText{1e15, "1E15"},
-                    FloatText{999999999999999, "999999999999999"},
+                    FloatText{-1.5, "-1.5"}, FloatText{0.1 + 0.2, "0.3"}, FloatText{1e20, "1E20"},
+                    FloatText{1e15, "1E15"}, FloatText{999999999999999, "999999999999999"},
                     FloatText{123456789012345678.0, "1.23456789012346E17"},
                     FloatText{0.00001, "0.00001"}, FloatText{0.000001, "1E-6"},
                     FloatText{-2.5e-7, "-2.5E-7"}, FloatText{100, "100"},
@@ -48,7 +48,9 @@ struct TextFloat {
     double Value;
 };
 
-void PrintTo(const TextFloat& C, std::ostream* Os) { *Os << '"' << C.Text << '"'; }
+void PrintTo(const TextFloat& C, std::ostream* Os) {
+    *Os << '"' << C.Text << '"';
+}
 
 class TryTextToFloatTest : public testing::TestWithParam<TextFloat> {};
 

@@ -11,7 +11,9 @@ struct CodeText {
     const char* Message;
 };
 
-void PrintTo(const CodeText& C, std::ostream* Os) { *Os << "code " << C.Code; }
+void PrintTo(const CodeText& C, std::ostream* Os) {
+    *Os << "code " << C.Code;
+}
 
 class TDBXErrorDefaultMessageTest : public testing::TestWithParam<CodeText> {};
 
@@ -32,14 +34,12 @@ INSTANTIATE_TEST_SUITE_P(
         CodeText{22, "DBX Error:  Driver could not be properly initialized.  Client library may "
                      "be missing, not installed properly, of the wrong version, or the driver "
                      "may be missing from the system path."},
-        CodeText{29, "DBX Error:  Invalid argument"},
-        CodeText{30, "DBX Error:  Error Code:  30"},
+        CodeText{29, "DBX Error:  Invalid argument"}, CodeText{30, "DBX Error:  Error Code:  30"},
         CodeText{31, "DBX Error:  Unrecognized command type."},
         CodeText{32, "DBX Error:  Error Code:  32"},
         CodeText{33, "DBX Error:  Schema or user name separated by a '.' must be specified."},
         CodeText{37, "DBX Error:  VendorLib must be specified"},
-        CodeText{100, "DBX Error:  No data"},
-        CodeText{101, "DBX Error:  Vendor error"},
+        CodeText{100, "DBX Error:  No data"}, CodeText{101, "DBX Error:  Vendor error"},
         CodeText{102, "DBX Error:  Error Code:  102"},
         CodeText{113, "DBX Error:  Error Code:  113"},
         CodeText{-1, "DBX Error:  Error Code:  -1"}));

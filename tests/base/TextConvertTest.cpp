@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "base/TextConvert.h"
+
+#include <gtest/gtest.h>
 
 using namespace kds;
 
@@ -17,7 +17,7 @@ TEST(TextConvertTest, ReplacesMalformedSequencesCharacterByCharacter) {
     EXPECT_EQ(Utf8ToUtf16("\x80z"), (std::u16string{0xFFFD, u'z'}));
     EXPECT_EQ(Utf8ToUtf16("\xC3"), (std::u16string{0xFFFD}));
     EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), (std::u16string{0xFFFD, 0xFFFD})); // overlong
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80").size(), 3u);                   // encoded surrogate
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80").size(), 3u);                    // encoded surrogate
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx");
 }
 

@@ -1,6 +1,7 @@
+#include "data/DBXCallback.h"
+
 #include <gtest/gtest.h>
 
-#include "data/DBXCallback.h"
 #include "data/DBXJSON.h"
 
 using namespace kds;
@@ -37,8 +38,12 @@ private:
     bool& FFreed;
 };
 
-TDBXConnectionHandler* FakeHandler() { return reinterpret_cast<TDBXConnectionHandler*>(0x1000); }
-TDSServer* FakeServer() { return reinterpret_cast<TDSServer*>(0x2000); }
+TDBXConnectionHandler* FakeHandler() {
+    return reinterpret_cast<TDBXConnectionHandler*>(0x1000);
+}
+TDSServer* FakeServer() {
+    return reinterpret_cast<TDSServer*>(0x2000);
+}
 
 TEST(TDBXCallbackTest, ReleaseFreesWhenTheCountDropsToZeroOrBelow) {
     bool Freed = false;

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
+#include "data/DBXJSON.h"
 
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "data/DBXJSON.h"
 #include "base/NumberFormat.h"
 
 using namespace kds;
@@ -21,7 +21,9 @@ private:
     bool& FFreed;
 };
 
-std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
+std::vector<uint8_t> Bytes(const std::string& Text) {
+    return std::vector<uint8_t>(Text.begin(), Text.end());
+}
 
 std::string ByteForm(const TJSONAncestor& Value) {
     const std::vector<uint8_t> Data = Value.ToBytes();
@@ -41,7 +43,9 @@ struct ParseCase {
     const char* Expected; // nullptr: must not parse
 };
 
-void PrintTo(const ParseCase& C, std::ostream* Os) { *Os << C.Name; }
+void PrintTo(const ParseCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
 
 class TJSONParseTest : public testing::TestWithParam<ParseCase> {};
 
@@ -158,19 +162,22 @@ TEST(TJSONParseTest, ReadsExactlyFromOffsetToEnd) {
     ASSERT_NE(Value, nullptr);
     EXPECT_EQ(ByteForm(*Value), "[12]");
     EXPECT_NE(TJSONObject::ParseJSONValue(Data, 3, 7), nullptr); // int third argument: an End
-    EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 3, 6, true), nullptr); // End is a position, not a length
-    EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 3, true), nullptr);    // "yy" follows
-    EXPECT_NE(TJSONObject::ParseJSONValueUTF8(Data, 2, 7), nullptr);  // leading blank skipped
+    EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 3, 6, true),
+              nullptr); // End is a position, not a length
+    EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 3, true), nullptr);  // "yy" follows
+    EXPECT_NE(TJSONObject::ParseJSONValueUTF8(Data, 2, 7), nullptr); // leading blank skipped
     EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 3, 10, true), nullptr);
     EXPECT_EQ(TJSONObject::ParseJSONValue(Data, 5, 4, true), nullptr);
     EXPECT_EQ(TJSONObject::ParseJSONValue(Data, -1, 7, true), nullptr);
 }
 
 TEST(TJSONParseTest, AcceptsTextAndEightBitStrings) {
-    std::unique_ptr<TJSONValue> FromText = TJSONObject::ParseJSONValue(std::u16string(u"[\"\u00e9\u20ac\"]"));
+    std::unique_ptr<TJSONValue> FromText =
+        TJSONObject::ParseJSONValue(std::u16string(u"[\"\u00e9\u20ac\"]"));
     ASSERT_NE(FromText, nullptr);
     EXPECT_EQ(ByteForm(*FromText), "[\"\\u00E9\\u20AC\"]");
-    std::unique_ptr<TJSONValue> FromUtf8 = TJSONObject::ParseJSONValue(std::string("{\"k\":\"\xC3\xA9\"}"));
+    std::unique_ptr<TJSONValue> FromUtf8 =
+        TJSONObject::ParseJSONValue(std::string("{\"k\":\"\xC3\xA9\"}"));
     ASSERT_NE(FromUtf8, nullptr);
     EXPECT_EQ(ByteForm(*FromUtf8), "{\"k\":\"\\u00E9\"}");
 }
@@ -218,7 +225,9 @@ struct Utf8ErrorCase {
     const char* Message;
 };
 
-void PrintTo(const Utf8ErrorCase& C, std::ostream* Os) { *Os << C.Name; }
+void PrintTo(const Utf8ErrorCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
 
 class TJSONUtf8ErrorTest : public testing::TestWithParam<Utf8ErrorCase> {};
 
@@ -274,7 +283,9 @@ struct EscapeCase {
     const char* Written;
 };
 
-void PrintTo(const EscapeCase& C, std::ostream* Os) { *Os << "U+" << std::hex << int(C.Unit); }
+void PrintTo(const EscapeCase& C, std::ostream* Os) {
+    *Os << "U+" << std::hex << int(C.Unit);
+}
 
 class TJSONEscapeTest : public testing::TestWithParam<EscapeCase> {};
 
@@ -344,7 +355,8 @@ TEST(TJSONByteFormTest, EstimateMatchesTheTableAndBoundsTheOutput) {
 
 TEST(TJSONByteFormTest, RoundTripsThroughTheParser) {
     TJSONArray A;
-    A.Add(std::u16string{u'a', 0, 0x7F, 0x80, 0xE9, 0xD83D, 0xDE00, u'"', u'\\', u'/', 8, 9, 10, 12, 13})
+    A.Add(std::u16string{u'a', 0, 0x7F, 0x80, 0xE9, 0xD83D, 0xDE00, u'"', u'\\', u'/', 8, 9, 10, 12,
+                         13})
         ->Add(-5)
         ->Add(1.25);
     auto* O = new TJSONObject();

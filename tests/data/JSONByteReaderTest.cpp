@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include "data/JSONByteReader.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "data/DBXJSON.h"
-#include "data/JSONByteReader.h"
 
 using namespace kds;
 
@@ -25,7 +25,9 @@ struct ReaderCase {
     std::string Served;
 };
 
-void PrintTo(const ReaderCase& C, std::ostream* Os) { *Os << C.Name; }
+void PrintTo(const ReaderCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
 
 class TJSONByteReaderTest : public testing::TestWithParam<ReaderCase> {};
 
@@ -61,14 +63,15 @@ TEST(TJSONByteReaderTest, PeekNeverMovesAndOffsetSkipsTheWholeSequence) {
     EXPECT_TRUE(Reader.HasMore(4));
     EXPECT_FALSE(Reader.HasMore(5));
     EXPECT_EQ(Reader.ConsumeByte(), '\\');
-    EXPECT_EQ(Reader.Offset(), 4); // past the sequence, escape text pending
+    EXPECT_EQ(Reader.Offset(), 4);  // past the sequence, escape text pending
     EXPECT_TRUE(Reader.HasMore(6)); // five pending bytes and the raw y
     EXPECT_FALSE(Reader.HasMore(7));
     EXPECT_EQ(ServeAll(Reader), "u20ACy");
 }
 
 TEST(TJSONByteReaderTest, StartsAtTheOffsetAndStopsAtTheRange) {
-    const std::string Input = "ab\xC3\xA9" "cd";
+    const std::string Input = "ab\xC3\xA9"
+                              "cd";
     const std::vector<uint8_t> Data(Input.begin(), Input.end());
     TJSONByteReader Reader(Data.data(), 1, 5, true);
     EXPECT_EQ(ServeAll(Reader), "b\\u00E9c");

@@ -1,7 +1,6 @@
 #include "data/TDBXParameter.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

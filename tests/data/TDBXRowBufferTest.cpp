@@ -1,10 +1,9 @@
 #include "data/TDBXRowBuffer.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <gtest/gtest.h>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -81,9 +80,13 @@ struct EncodeCase {
     Bytes Expected;
 };
 
-void PrintTo(const EncodeCase& C, std::ostream* Os) { *Os << C.Name << " -> " << Hex(C.Expected); }
+void PrintTo(const EncodeCase& C, std::ostream* Os) {
+    *Os << C.Name << " -> " << Hex(C.Expected);
+}
 
-std::u16string Repeat(char16_t C, size_t N) { return std::u16string(N, C); }
+std::u16string Repeat(char16_t C, size_t N) {
+    return std::u16string(N, C);
+}
 
 Bytes Concat(Bytes A, const Bytes& B) {
     A.insert(A.end(), B.begin(), B.end());
@@ -394,7 +397,9 @@ struct BadCase {
     std::string Message; // exact when it does not end in '*', else a prefix
 };
 
-void PrintTo(const BadCase& C, std::ostream* Os) { *Os << C.Name << ": " << Hex(C.Row); }
+void PrintTo(const BadCase& C, std::ostream* Os) {
+    *Os << C.Name << ": " << Hex(C.Row);
+}
 
 class BadRowInput : public ::testing::TestWithParam<BadCase> {};
 
@@ -405,16 +410,54 @@ TEST_P(BadRowInput, RaisesTheErrorAndStaysInBounds) {
     B.SetReadBytes(C.Row.data(), static_cast<int32_t>(C.Row.size()));
     try {
         switch (C.FieldKind) {
-        case Kind::Int32: { int32_t V; B.ReadInt32(V); break; }
-        case Kind::Int8: { int8_t V; B.ReadInt8(V); break; }
-        case Kind::Wide: { std::u16string V; B.ReadWideString(V); break; }
-        case Kind::Json: { std::unique_ptr<TJSONValue> V; B.ReadJSON(V); break; }
-        case Kind::BinaryBcd: { TBcd V; B.ReadBcd(V, true); break; }
-        case Kind::Bytes: { Bytes V; B.ReadBytes(V); break; }
-        case Kind::Boolean: { bool V; B.ReadBoolean(V); break; }
-        case Kind::TimeStamp: { TSQLTimeStamp V; B.ReadTimeStamp(V); break; }
-        case Kind::Date: { TDBXDate V; B.ReadDate(V); break; }
-        case Kind::Callback: B.ReadCallbackMark(); break;
+        case Kind::Int32: {
+            int32_t V;
+            B.ReadInt32(V);
+            break;
+        }
+        case Kind::Int8: {
+            int8_t V;
+            B.ReadInt8(V);
+            break;
+        }
+        case Kind::Wide: {
+            std::u16string V;
+            B.ReadWideString(V);
+            break;
+        }
+        case Kind::Json: {
+            std::unique_ptr<TJSONValue> V;
+            B.ReadJSON(V);
+            break;
+        }
+        case Kind::BinaryBcd: {
+            TBcd V;
+            B.ReadBcd(V, true);
+            break;
+        }
+        case Kind::Bytes: {
+            Bytes V;
+            B.ReadBytes(V);
+            break;
+        }
+        case Kind::Boolean: {
+            bool V;
+            B.ReadBoolean(V);
+            break;
+        }
+        case Kind::TimeStamp: {
+            TSQLTimeStamp V;
+            B.ReadTimeStamp(V);
+            break;
+        }
+        case Kind::Date: {
+            TDBXDate V;
+            B.ReadDate(V);
+            break;
+        }
+        case Kind::Callback:
+            B.ReadCallbackMark();
+            break;
         }
         FAIL() << "no error";
     } catch (const TDBXError& E) {
@@ -432,43 +475,86 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadCase{"empty row", Kind::Int32, {}, 0, "Field 0 runs past*"},
         BadCase{"integer cut short", Kind::Int32, {0x62, 0x01}, 0, "Field 0 runs past*"},
-        BadCase{"integer with a text header", Kind::Int32, {0x10, 0, 1, 5}, 0,
-                "Unexpected header"},
-        BadCase{"integer beyond 32 bits", Kind::Int32, {0x65, 1, 0, 0, 0, 0}, 0,
+        BadCase{"integer with a text header", Kind::Int32, {0x10, 0, 1, 5}, 0, "Unexpected header"},
+        BadCase{"integer beyond 32 bits",
+                Kind::Int32,
+                {0x65, 1, 0, 0, 0, 0},
+                0,
                 "Integer field 0 is out of range*"},
-        BadCase{"integer beyond 64 bits", Kind::Int32, {0x69, 1, 0, 0, 0, 0, 0, 0, 0, 0}, 0,
+        BadCase{"integer beyond 64 bits",
+                Kind::Int32,
+                {0x69, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+                0,
                 "Integer field 0 does not fit 64 bits"},
-        BadCase{"int8 out of range", Kind::Int8, {0x62, 0x01, 0x00}, 0,
+        BadCase{"int8 out of range",
+                Kind::Int8,
+                {0x62, 0x01, 0x00},
+                0,
                 "Integer field 0 is out of range for TDBXTypes.INT8"},
         BadCase{"text header of no kind", Kind::Wide, {0x01}, 0, "Unexpected header"},
-        BadCase{"medium text past the end", Kind::Wide, {0x10, 0xFF, 0xFF, 'a'}, 0,
+        BadCase{"medium text past the end",
+                Kind::Wide,
+                {0x10, 0xFF, 0xFF, 'a'},
+                0,
                 "Field 0 runs past*"},
         BadCase{"medium text header cut", Kind::Wide, {0x10, 0x00}, 0, "Field 0 runs past*"},
-        BadCase{"text ends inside a two-byte character", Kind::Wide, {0x22, 0xFF, 0x00}, 0,
+        BadCase{"text ends inside a two-byte character",
+                Kind::Wide,
+                {0x22, 0xFF, 0x00},
+                0,
                 "Text field 0 ends inside a two-byte character"},
-        BadCase{"zero-terminated text without terminator", Kind::Wide, {0x00, 'a'}, 0,
+        BadCase{"zero-terminated text without terminator",
+                Kind::Wide,
+                {0x00, 'a'},
+                0,
                 "Field 0 runs past*"},
-        BadCase{"JSON with a text header", Kind::Json, {0x22, 'a', 'b'}, 0,
+        BadCase{"JSON with a text header",
+                Kind::Json,
+                {0x22, 'a', 'b'},
+                0,
                 "Invalid JSON header byte encountered"},
-        BadCase{"JSON block that does not parse", Kind::Json, {0x40, 0, 0, 0, 2, '{', '{'}, 0,
+        BadCase{"JSON block that does not parse",
+                Kind::Json,
+                {0x40, 0, 0, 0, 2, '{', '{'},
+                0,
                 "JSON byte stream cannot be parsed correctly into a JSON value"},
-        BadCase{"JSON block with malformed UTF-8", Kind::Json, {0x40, 0, 0, 0, 3, '"', 0x80, '"'},
-                0, "JSON byte stream cannot be parsed correctly into a JSON value"},
-        BadCase{"JSON length past the end", Kind::Json, {0x40, 0xFF, 0xFF, 0xFF, 0xFF, '1'}, 0,
+        BadCase{"JSON block with malformed UTF-8",
+                Kind::Json,
+                {0x40, 0, 0, 0, 3, '"', 0x80, '"'},
+                0,
+                "JSON byte stream cannot be parsed correctly into a JSON value"},
+        BadCase{"JSON length past the end",
+                Kind::Json,
+                {0x40, 0xFF, 0xFF, 0xFF, 0xFF, '1'},
+                0,
                 "Field 0 runs past*"},
-        BadCase{"binary BCD beyond 64 bits", Kind::BinaryBcd,
-                {0x6A, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 14, "BCD to big"},
-        BadCase{"bytes with a JSON header", Kind::Bytes, {0x40, 0, 0, 0, 0}, 0,
-                "Unexpected header"},
+        BadCase{"binary BCD beyond 64 bits",
+                Kind::BinaryBcd,
+                {0x6A, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9},
+                14,
+                "BCD to big"},
+        BadCase{
+            "bytes with a JSON header", Kind::Bytes, {0x40, 0, 0, 0, 0}, 0, "Unexpected header"},
         BadCase{"Boolean with a payload", Kind::Boolean, {0x61, 0x01}, 0, "Unexpected header"},
-        BadCase{"timestamp with a stray tail", Kind::TimeStamp, {0x24, 0x61, 0x01, 0x00, 0x00},
-                0, "Timestamp field 0 is malformed"},
-        BadCase{"timestamp far beyond year 9999", Kind::TimeStamp,
-                {0x29, 0x68, 0x3F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0,
+        BadCase{"timestamp with a stray tail",
+                Kind::TimeStamp,
+                {0x24, 0x61, 0x01, 0x00, 0x00},
+                0,
+                "Timestamp field 0 is malformed"},
+        BadCase{"timestamp far beyond year 9999",
+                Kind::TimeStamp,
+                {0x29, 0x68, 0x3F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                0,
                 "Timestamp field 0 is outside the years 1 to 9999"},
-        BadCase{"date with month 13", Kind::Date, {0x63, 0x0F, 0xD1, 0xAF}, 0,
+        BadCase{"date with month 13",
+                Kind::Date,
+                {0x63, 0x0F, 0xD1, 0xAF},
+                0,
                 "Date field 0 holds no valid date*"},
-        BadCase{"callback field of another kind", Kind::Callback, {0x60}, 0,
+        BadCase{"callback field of another kind",
+                Kind::Callback,
+                {0x60},
+                0,
                 "Invalid callback header byte encountered"}),
     [](const auto& Info) {
         std::string N = Info.param.Name;
@@ -494,16 +580,16 @@ TEST(TDBXRowBufferTest, RejectsAnOrdinalBeyondTheRow) {
 
 TEST(TDBXRowBufferTest, SkipsEveryHeaderKindByItsLength) {
     TDBXRowBuffer B;
-    const Bytes Row = {
-        0xC0,                                  // null
-        0x23, 1, 2, 3,                         // short
-        0x02,                                  // callback mark
-        0x50, 0x00, 0x02, 'x', 'y',            // medium continued
-        0x40, 0, 0, 0, 1, '1',                 // JSON block
-        0x08, 0, 0, 1, 0,                      // blob header
-        0x09, 0, 0, 0, 0, 0x02, 'p', 'q',      // bit 3 form: 6 + low five bits of byte 6
-        0x00, 'z', 0x00,                       // zero-terminated
-        0x61, 42};
+    const Bytes Row = {0xC0,                            // null
+                       0x23, 1,    2,    3,             // short
+                       0x02,                            // callback mark
+                       0x50, 0x00, 0x02, 'x', 'y',      // medium continued
+                       0x40, 0,    0,    0,   1,   '1', // JSON block
+                       0x08, 0,    0,    1,   0,        // blob header
+                       0x09, 0,    0,    0,   0,   0x02,
+                       'p',  'q',        // bit 3 form: 6 + low five bits of byte 6
+                       0x00, 'z',  0x00, // zero-terminated
+                       0x61, 42};
     B.SetReadBytes(Row.data(), static_cast<int32_t>(Row.size()));
     B.GoToField(8);
     int32_t V = 0;

@@ -1,16 +1,15 @@
 #include "data/TDBXValue.h"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <typeindex>
 #include <typeinfo>
 
-#include "data/DBXCallback.h"
 #include "base/DBXContext.h"
 #include "base/DBXError.h"
-#include "data/DBXJSON.h"
 #include "base/NumberFormat.h"
+#include "data/DBXCallback.h"
+#include "data/DBXJSON.h"
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXRow.h"
 #include "data/TDBXRowBuffer.h"
@@ -95,26 +94,26 @@ TEST_P(ValueClasses, CreateValueMakesTheClassOfTheCode) {
     EXPECT_EQ(OnRow->ValueType().DbxRow(), &Row);
 }
 
-#define CASE(Code, Sub, A, B) ClassCase{Code, Sub, typeid(A), typeid(B)}
+#define CASE(Code, Sub, A, B)                                                                      \
+    ClassCase {                                                                                    \
+        Code, Sub, typeid(A), typeid(B)                                                            \
+    }
 INSTANTIATE_TEST_SUITE_P(
     Codes, ValueClasses,
     ::testing::Values(
         CASE(1, 0, TDBXAnsiStringBuilderValue, TDBXAnsiCharsValue),
-        CASE(2, 0, TDBXDateValue, TDBXDateValue),
-        CASE(3, 0, TDBXStreamValue, TDBXStreamValue),
+        CASE(2, 0, TDBXDateValue, TDBXDateValue), CASE(3, 0, TDBXStreamValue, TDBXStreamValue),
         CASE(3, 22, TDBXAnsiMemoValue, TDBXAnsiCharsValue),
         CASE(3, 33, TDBXAnsiMemoValue, TDBXAnsiCharsValue),
         CASE(3, 32, TDBXWideMemoValue, TDBXWideCharsValue),
-        CASE(4, 0, TDBXBooleanValue, TDBXBooleanValue),
-        CASE(5, 0, TDBXInt16Value, TDBXInt16Value), CASE(6, 0, TDBXInt32Value, TDBXInt32Value),
-        CASE(7, 0, TDBXDoubleValue, TDBXDoubleValue), CASE(8, 0, TDBXBcdValue, TDBXBcdValue),
-        CASE(9, 32, TDBXWideMemoValue, TDBXWideMemoValue),
+        CASE(4, 0, TDBXBooleanValue, TDBXBooleanValue), CASE(5, 0, TDBXInt16Value, TDBXInt16Value),
+        CASE(6, 0, TDBXInt32Value, TDBXInt32Value), CASE(7, 0, TDBXDoubleValue, TDBXDoubleValue),
+        CASE(8, 0, TDBXBcdValue, TDBXBcdValue), CASE(9, 32, TDBXWideMemoValue, TDBXWideMemoValue),
         CASE(10, 0, TDBXTimeValue, TDBXTimeValue),
         CASE(11, 0, TDBXTimeStampValue, TDBXTimeStampValue),
         CASE(12, 0, TDBXUInt16Value, TDBXUInt16Value),
         CASE(15, 0, TDBXStreamValue, TDBXStreamValue),
-        CASE(17, 0, TDBXCursorValue, TDBXCursorValue),
-        CASE(18, 0, TDBXInt64Value, TDBXInt64Value),
+        CASE(17, 0, TDBXCursorValue, TDBXCursorValue), CASE(18, 0, TDBXInt64Value, TDBXInt64Value),
         CASE(20, 0, TDBXStreamValue, TDBXStreamValue),
         CASE(21, 0, TDBXStreamValue, TDBXStreamValue),
         CASE(23, 0, TDBXReaderValue, TDBXReaderValue),
@@ -122,8 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         CASE(25, 0, TDBXBcdValue, TDBXBcdValue),
         CASE(26, 0, TDBXWideStringBuilderValue, TDBXWideCharsValue),
         CASE(27, 0, TDBXSingleValue, TDBXSingleValue), CASE(28, 0, TDBXInt8Value, TDBXInt8Value),
-        CASE(29, 0, TDBXUInt8Value, TDBXUInt8Value),
-        CASE(33, 0, TDBXStreamValue, TDBXStreamValue),
+        CASE(29, 0, TDBXUInt8Value, TDBXUInt8Value), CASE(33, 0, TDBXStreamValue, TDBXStreamValue),
         CASE(34, 0, TDBXConnectionValue, TDBXConnectionValue),
         CASE(35, 0, TDBXStreamValue, TDBXStreamValue),
         CASE(36, 0, TDBXTimeStampOffsetValue, TDBXTimeStampOffsetValue),
@@ -163,10 +161,12 @@ TEST(DataTypeNameTest, PrintsNamesAndUnknownCodes) {
 TEST(TDBXValueTypeTest, RefusesEveryChangeWhileTheTypeIsReadOnly) {
     auto T = Type(DT::Int32Type);
     T->SetReadOnlyType();
-    const std::vector<std::function<void()>> Setters = {
-        [&] { T->SetName(u"x"); }, [&] { T->SetDataType(6); }, [&] { T->SetSize(1); },
-        [&] { T->SetFlags(0); },   [&] { T->SetParameterDirection(1); },
-        [&] { T->SetNullable(true); }};
+    const std::vector<std::function<void()>> Setters = {[&] { T->SetName(u"x"); },
+                                                        [&] { T->SetDataType(6); },
+                                                        [&] { T->SetSize(1); },
+                                                        [&] { T->SetFlags(0); },
+                                                        [&] { T->SetParameterDirection(1); },
+                                                        [&] { T->SetNullable(true); }};
     for (const auto& Set : Setters) {
         try {
             Set();
@@ -226,8 +226,9 @@ TEST(TDBXValueTest, WrongKindAccessNamesBothTypes) {
         FAIL();
     } catch (const TDBXError& E) {
         EXPECT_EQ(E.ErrorCode(), 7);
-        EXPECT_EQ(E.Message(),
-                  "TDBXTypes.WideString value type cannot be accessed as TDBXTypes.INT32 value type");
+        EXPECT_EQ(
+            E.Message(),
+            "TDBXTypes.WideString value type cannot be accessed as TDBXTypes.INT32 value type");
     }
     auto Number = Make(DT::Int16Type);
     try {
@@ -284,16 +285,14 @@ TEST_P(TextConversions, ConvertLikeTheRuntime) {
     TNumberFormat::SetDecimalSeparator(u'.');
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, TextConversions,
-                         ::testing::Values(TextConversion{u"12x", 0, 0, false},
-                                           TextConversion{u"12", 12, 12, false},
-                                           TextConversion{u"-7", -7, -7, false},
-                                           TextConversion{u"2,5", 0, 2.5, false},
-                                           TextConversion{u"2.5", 0, 0, false},
-                                           TextConversion{u"99999999999", 0, 99999999999.0, false},
-                                           TextConversion{u"True", 0, 0, true},
-                                           TextConversion{u"true", 0, 0, false},
-                                           TextConversion{u"", 0, 0, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TextConversions,
+    ::testing::Values(TextConversion{u"12x", 0, 0, false}, TextConversion{u"12", 12, 12, false},
+                      TextConversion{u"-7", -7, -7, false}, TextConversion{u"2,5", 0, 2.5, false},
+                      TextConversion{u"2.5", 0, 0, false},
+                      TextConversion{u"99999999999", 0, 99999999999.0, false},
+                      TextConversion{u"True", 0, 0, true}, TextConversion{u"true", 0, 0, false},
+                      TextConversion{u"", 0, 0, false}));
 
 TEST(TDBXValueTest, TextConvertsDatesAndDecimalsThroughTheFormatter) {
     auto V = Make(DT::WideStringType);
@@ -439,8 +438,8 @@ TEST(TDBXJSONValueTest, ReadsAndWritesJsonBlocksThroughTheRow) {
     V->Flush();
     const std::vector<uint8_t> Block(Buffer.Data(), Buffer.Data() + Buffer.Size());
     EXPECT_EQ(Block, (std::vector<uint8_t>{0x40, 0, 0, 0, 7, '"', 'r', 'e', 's', 'e', 't', '"'}));
-    const std::vector<uint8_t> Request = {0x40, 0, 0, 0, 8, '[', '1', ',', '"', 0xC3, 0xA9, '"',
-                                          ']'};
+    const std::vector<uint8_t> Request = {0x40, 0,   0,    0,    8,   '[', '1',
+                                          ',',  '"', 0xC3, 0xA9, '"', ']'};
     Buffer.SetReadBytes(Request.data(), 13);
     ASSERT_NE(V->GetJSONValue(), nullptr);
     EXPECT_EQ(V->GetJSONValue()->ToString(), u"[1,\"\u00E9\"]");
@@ -528,12 +527,21 @@ TEST(TDBXJSonRowTest, CarriesEveryValueClassThroughTheRow) {
     tzset();
     TDBXRowBuffer Buffer;
     TDBXJSonRow Row(nullptr, &Buffer);
-    const std::vector<std::pair<int32_t, int32_t>> Codes = {
-        {DT::Int8Type, 0},      {DT::UInt8Type, 0},       {DT::Int16Type, 0},
-        {DT::UInt16Type, 0},    {DT::Int64Type, 0},       {DT::DoubleType, 27},
-        {DT::DateType, 0},      {DT::TimeType, 0},        {DT::TimeStampType, 0},
-        {DT::BcdType, 0},       {DT::TimeStampOffsetType, 0}, {DT::AnsiStringType, 0},
-        {DT::BlobType, 32},     {DT::VarBytesType, 0},    {DT::BooleanType, 0}};
+    const std::vector<std::pair<int32_t, int32_t>> Codes = {{DT::Int8Type, 0},
+                                                            {DT::UInt8Type, 0},
+                                                            {DT::Int16Type, 0},
+                                                            {DT::UInt16Type, 0},
+                                                            {DT::Int64Type, 0},
+                                                            {DT::DoubleType, 27},
+                                                            {DT::DateType, 0},
+                                                            {DT::TimeType, 0},
+                                                            {DT::TimeStampType, 0},
+                                                            {DT::BcdType, 0},
+                                                            {DT::TimeStampOffsetType, 0},
+                                                            {DT::AnsiStringType, 0},
+                                                            {DT::BlobType, 32},
+                                                            {DT::VarBytesType, 0},
+                                                            {DT::BooleanType, 0}};
     auto MakeAll = [&] {
         std::vector<std::unique_ptr<TDBXWritableValue>> Values;
         for (size_t I = 0; I < Codes.size(); ++I) {

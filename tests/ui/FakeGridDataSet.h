@@ -20,8 +20,7 @@ public:
 
     explicit TFakeGridDataSet(std::vector<TField> Fields) : FFields(std::move(Fields)) {}
 
-    void AddRow(std::vector<std::string> Values)
-    {
+    void AddRow(std::vector<std::string> Values) {
         Values.resize(FFields.size());
         FRows.push_back(std::move(Values));
         if (FCurrent < 0)
@@ -34,33 +33,34 @@ public:
     TFieldKind FieldKind(int Field) const override { return FFields[size_t(Field)].Kind; }
     int DisplayWidth(int) const override { return 8; }
     int RowCount() const override { return int(FRows.size()); }
-    std::string DisplayText(int Row, int Field) const override { return FRows.at(size_t(Row)).at(size_t(Field)); }
-    int RecNoOfRow(int Row) const override { return FPending && Row == RowCount() - 1 ? -1 : Row + 1; }
+    std::string DisplayText(int Row, int Field) const override {
+        return FRows.at(size_t(Row)).at(size_t(Field));
+    }
+    int RecNoOfRow(int Row) const override {
+        return FPending && Row == RowCount() - 1 ? -1 : Row + 1;
+    }
     int CurrentRow() const override { return FCurrent; }
-    void MoveToRow(int Row) override
-    {
+    void MoveToRow(int Row) override {
         FCurrent = Row;
         if (OnCurrentMoved)
             OnCurrentMoved();
     }
-    void SetFieldText(int Row, int Field, const std::string& Text) override
-    {
+    void SetFieldText(int Row, int Field, const std::string& Text) override {
         if (FFields[size_t(Field)].Kind == TFieldKind::Float && !Text.empty() &&
             Text.find_first_not_of("0123456789.") != std::string::npos)
-            throw std::runtime_error("'" + Text + "' is not a valid floating point value for field '" +
+            throw std::runtime_error("'" + Text +
+                                     "' is not a valid floating point value for field '" +
                                      FFields[size_t(Field)].Name + "'");
         FRows.at(size_t(Row)).at(size_t(Field)) = Text;
         Notify();
     }
-    void AppendRow() override
-    {
+    void AppendRow() override {
         FRows.emplace_back(FFields.size());
         FPending = true;
         FCurrent = RowCount() - 1;
         Notify();
     }
-    void DeleteRow(int Row) override
-    {
+    void DeleteRow(int Row) override {
         FRows.erase(FRows.begin() + Row);
         if (FPending && Row == RowCount())
             FPending = false;
@@ -70,8 +70,7 @@ public:
     }
 
 private:
-    void Notify()
-    {
+    void Notify() {
         if (OnDataChanged)
             OnDataChanged();
     }

@@ -10,12 +10,13 @@ namespace kds::test {
 // confirmations with a fixed answer; installed for its lifetime.
 class TRecordingDialogs : public TOperatorDialogs {
 public:
-    explicit TRecordingDialogs(bool Answer = true) : FAnswer(Answer) { TOperatorDialogs::SetCurrent(this); }
+    explicit TRecordingDialogs(bool Answer = true) : FAnswer(Answer) {
+        TOperatorDialogs::SetCurrent(this);
+    }
     ~TRecordingDialogs() override { TOperatorDialogs::SetCurrent(nullptr); }
 
     void ShowError(QWidget*, const QString& Text) override { Errors << Text; }
-    bool Confirm(QWidget*, const QString& Text) override
-    {
+    bool Confirm(QWidget*, const QString& Text) override {
         Questions << Text;
         return FAnswer;
     }

@@ -1,15 +1,13 @@
 #include "ui/SorvColor.h"
 
-#include "ui/Glyphs.h"
-
 #include <QColor>
 #include <QImage>
 #include <QPalette>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <ostream>
+
+#include "ui/Glyphs.h"
 
 namespace kds {
 namespace {
@@ -18,8 +16,7 @@ struct TInvertCase {
     TColor In;
     TColor Out;
 };
-void PrintTo(const TInvertCase& C, std::ostream* Os)
-{
+void PrintTo(const TInvertCase& C, std::ostream* Os) {
     char Buf[48];
     std::snprintf(Buf, sizeof Buf, "$%08X -> $%08X", unsigned(C.In), unsigned(C.Out));
     *Os << Buf;
@@ -27,30 +24,27 @@ void PrintTo(const TInvertCase& C, std::ostream* Os)
 
 class InvertColorTest : public ::testing::TestWithParam<TInvertCase> {};
 
-TEST_P(InvertColorTest, ComplementsTheLowBytesAndClearsTheHighByte)
-{
+TEST_P(InvertColorTest, ComplementsTheLowBytesAndClearsTheHighByte) {
     EXPECT_EQ(InvertColor(GetParam().In), GetParam().Out);
 }
 
-INSTANTIATE_TEST_SUITE_P(StoredValues, InvertColorTest, ::testing::Values(
-    TInvertCase{0x00ECFFFB, 0x00130004},   // odd rows
-    TInvertCase{0x00E7F9CE, 0x00180631},   // even rows
-    TInvertCase{0xFF00000F, 0x00FFFFF0},   // button face: the code, not the colour
-    TInvertCase{0xFF00000D, 0x00FFFFF2},   // highlight
-    TInvertCase{0x00000000, 0x00FFFFFF},
-    TInvertCase{0x00FFFFFF, 0x00000000},
-    TInvertCase{0x12345678, 0x00CBA987})); // any other high byte is dropped too
+INSTANTIATE_TEST_SUITE_P(
+    StoredValues, InvertColorTest,
+    ::testing::Values(TInvertCase{0x00ECFFFB, 0x00130004}, // odd rows
+                      TInvertCase{0x00E7F9CE, 0x00180631}, // even rows
+                      TInvertCase{0xFF00000F, 0x00FFFFF0}, // button face: the code, not the colour
+                      TInvertCase{0xFF00000D, 0x00FFFFF2}, // highlight
+                      TInvertCase{0x00000000, 0x00FFFFFF}, TInvertCase{0x00FFFFFF, 0x00000000},
+                      TInvertCase{0x12345678, 0x00CBA987})); // any other high byte is dropped too
 
-TEST(ColorToQColorTest, ReadsPlainValuesAsBlueGreenRed)
-{
+TEST(ColorToQColorTest, ReadsPlainValuesAsBlueGreenRed) {
     const QPalette Pal;
     EXPECT_EQ(ColorToQColor(0x0073A0FF, Pal), QColor(255, 160, 115));
     EXPECT_EQ(ColorToQColor(0x00FFEAFF, Pal), QColor(255, 234, 255));
     EXPECT_EQ(ColorFromQColor(QColor(255, 128, 0)), 0x000080FFu);
 }
 
-TEST(ColorToQColorTest, LooksSystemColoursUpInThePaletteWhenPainting)
-{
+TEST(ColorToQColorTest, LooksSystemColoursUpInThePaletteWhenPainting) {
     QPalette Pal;
     Pal.setColor(QPalette::Button, QColor(1, 2, 3));
     Pal.setColor(QPalette::Highlight, QColor(4, 5, 6));
@@ -65,12 +59,13 @@ struct TGlyphCase {
     const char* Name;
     bool Checked;
 };
-void PrintTo(const TGlyphCase& C, std::ostream* Os) { *Os << C.Name; }
+void PrintTo(const TGlyphCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
 
 class GlyphResourceTest : public ::testing::TestWithParam<TGlyphCase> {};
 
-TEST_P(GlyphResourceTest, IsA19By14SixteenColourBoxOnOlive)
-{
+TEST_P(GlyphResourceTest, IsA19By14SixteenColourBoxOnOlive) {
     InitGlyphResources();
     const QImage Glyph(QString(":/bitmaps/") + GetParam().Name);
     ASSERT_FALSE(Glyph.isNull());
@@ -78,14 +73,14 @@ TEST_P(GlyphResourceTest, IsA19By14SixteenColourBoxOnOlive)
     EXPECT_LE(Glyph.colorCount(), 16);
     EXPECT_GT(Glyph.colorCount(), 0);
     const QColor Olive(128, 128, 0);
-    EXPECT_EQ(Glyph.pixelColor(0, 13), Olive);      // transparent colour
+    EXPECT_EQ(Glyph.pixelColor(0, 13), Olive); // transparent colour
     EXPECT_EQ(Glyph.pixelColor(18, 13), Olive);
     EXPECT_EQ(Glyph.pixelColor(1, 0), QColor(255, 255, 255));  // top edge
     EXPECT_EQ(Glyph.pixelColor(0, 5), QColor(255, 255, 255));  // left edge
     EXPECT_EQ(Glyph.pixelColor(5, 11), QColor(128, 128, 128)); // bottom edge
     EXPECT_EQ(Glyph.pixelColor(12, 8), QColor(128, 128, 128)); // right edge
     EXPECT_EQ(Glyph.pixelColor(2, 2), QColor(192, 192, 192));  // face
-    EXPECT_EQ(Glyph.pixelColor(13, 11), Olive);     // outside the 13 x 12 box
+    EXPECT_EQ(Glyph.pixelColor(13, 11), Olive);                // outside the 13 x 12 box
 
     int Blue = 0, Navy = 0;
     for (int Y = 0; Y < 14; ++Y)
@@ -104,8 +99,9 @@ TEST_P(GlyphResourceTest, IsA19By14SixteenColourBoxOnOlive)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, GlyphResourceTest, ::testing::Values(
-    TGlyphCase{"CHECKED_DATA", true}, TGlyphCase{"UNCHECKED_DATA", false}));
+INSTANTIATE_TEST_SUITE_P(Both, GlyphResourceTest,
+                         ::testing::Values(TGlyphCase{"CHECKED_DATA", true},
+                                           TGlyphCase{"UNCHECKED_DATA", false}));
 
 } // namespace
 } // namespace kds

@@ -1,26 +1,22 @@
-#include "ui/DataSourceLink.h"
-
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QTest>
-
 #include <gtest/gtest.h>
-
 #include <initializer_list>
 #include <memory>
 #include <string>
 
-#include "ui/DataSetModel.h"
-#include "base/NumberFormat.h"
-#include "app/OrderBook.h"
-#include "ui/POSDBGrid.h"
 #include "RecordingDialogs.h"
+#include "app/OrderBook.h"
+#include "base/NumberFormat.h"
+#include "ui/DataSetModel.h"
+#include "ui/DataSourceLink.h"
+#include "ui/POSDBGrid.h"
 
 namespace kds {
 namespace {
 
-void AddHeader(TOrderBook& Book, const std::string& Key, const std::string& TableNo)
-{
+void AddHeader(TOrderBook& Book, const std::string& Key, const std::string& TableNo) {
     TMemoryDataSet& TA = Book.TA();
     TA.Append();
     TA.FieldByName("TA001").SetAsString(Key);
@@ -28,8 +24,8 @@ void AddHeader(TOrderBook& Book, const std::string& Key, const std::string& Tabl
     TA.Post();
 }
 
-void AddLine(TOrderBook& Book, const std::string& Key, const std::string& Name, const std::string& Qty)
-{
+void AddLine(TOrderBook& Book, const std::string& Key, const std::string& Name,
+             const std::string& Qty) {
     TMemoryDataSet& TB = Book.TB();
     TB.Append();
     TB.FieldByName("TB001").SetAsString(Key);
@@ -38,8 +34,7 @@ void AddLine(TOrderBook& Book, const std::string& Key, const std::string& Name, 
     TB.Post();
 }
 
-QStringList ColumnOf(const QAbstractItemModel& Model, int Col)
-{
+QStringList ColumnOf(const QAbstractItemModel& Model, int Col) {
     QStringList Values;
     for (int R = 0; R < Model.rowCount(); ++R)
         Values << Model.data(Model.index(R, Col)).toString();
@@ -49,8 +44,7 @@ QStringList ColumnOf(const QAbstractItemModel& Model, int Col)
 // The two order grids over a real order book, as the main window has them.
 class TOrderGridsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         TNumberFormat::SetDecimalSeparator(u'.');
         GridTA.SetDataSource(&Book.TAs());
         GridTB.SetDataSource(&Book.TBs());
@@ -65,9 +59,9 @@ protected:
     test::TRecordingDialogs Dialogs;
 };
 
-TEST_F(TOrderGridsTest, PassesTheItemModelTesterThroughAppendsEditsAndDeletes)
-{
-    QAbstractItemModelTester Tester(GridTB.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+TEST_F(TOrderGridsTest, PassesTheItemModelTesterThroughAppendsEditsAndDeletes) {
+    QAbstractItemModelTester Tester(GridTB.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     AddLine(Book, "H1", "Tea", "2");
     AddLine(Book, "H0", "Cake", "1.5");
     AddLine(Book, "H2", "Soup", "");
@@ -88,8 +82,7 @@ TEST_F(TOrderGridsTest, PassesTheItemModelTesterThroughAppendsEditsAndDeletes)
     EXPECT_EQ(Model.rowCount(), 2);
 }
 
-TEST_F(TOrderGridsTest, AppendsARowByMovingDownPastTheLastAndStoresItOnLeaving)
-{
+TEST_F(TOrderGridsTest, AppendsARowByMovingDownPastTheLastAndStoresItOnLeaving) {
     AddHeader(Book, "H1", "T1");
     GridTA.show();
     QApplication::processEvents();
@@ -102,7 +95,7 @@ TEST_F(TOrderGridsTest, AppendsARowByMovingDownPastTheLastAndStoresItOnLeaving)
 
     EXPECT_TRUE(GridTA.model()->setData(GridTA.model()->index(1, 4), QString("T7")));
     EXPECT_EQ(Book.TA().State(), TDataSetState::dsInsert); // still being appended
-    GridTA.setCurrentIndex(GridTA.model()->index(0, 4));  // leaving the row stores it
+    GridTA.setCurrentIndex(GridTA.model()->index(0, 4));   // leaving the row stores it
     QApplication::processEvents();
     EXPECT_EQ(Book.TA().State(), TDataSetState::dsBrowse);
     EXPECT_EQ(Book.TA().RecordCount(), 2);
@@ -110,8 +103,7 @@ TEST_F(TOrderGridsTest, AppendsARowByMovingDownPastTheLastAndStoresItOnLeaving)
     EXPECT_EQ(GridTA.currentIndex().row(), 0);
 }
 
-TEST_F(TOrderGridsTest, DropsAnAppendedRowLeftUntouched)
-{
+TEST_F(TOrderGridsTest, DropsAnAppendedRowLeftUntouched) {
     AddHeader(Book, "H1", "T1");
     GridTA.show();
     QApplication::processEvents();
@@ -125,19 +117,18 @@ TEST_F(TOrderGridsTest, DropsAnAppendedRowLeftUntouched)
     EXPECT_EQ(GridTA.currentIndex().row(), 0);
 }
 
-TEST_F(TOrderGridsTest, ShowsTheEnginesErrorForAValueTheFieldRefuses)
-{
+TEST_F(TOrderGridsTest, ShowsTheEnginesErrorForAValueTheFieldRefuses) {
     AddLine(Book, "H1", "Tea", "2");
     QAbstractItemModel& Model = *GridTB.model();
     EXPECT_FALSE(Model.setData(Model.index(0, 5), QString("two")));
     QApplication::processEvents();
-    EXPECT_EQ(Dialogs.Errors, QStringList{"'two' is not a valid floating point value for field 'SaleQty'"});
+    EXPECT_EQ(Dialogs.Errors,
+              QStringList{"'two' is not a valid floating point value for field 'SaleQty'"});
     EXPECT_EQ(Book.TB().State(), TDataSetState::dsBrowse);
     EXPECT_EQ(Model.data(Model.index(0, 5)).toString(), "2");
 }
 
-TEST_F(TOrderGridsTest, DeletesTheCurrentRowAfterConfirmation)
-{
+TEST_F(TOrderGridsTest, DeletesTheCurrentRowAfterConfirmation) {
     AddHeader(Book, "H1", "T1");
     AddHeader(Book, "H2", "T2");
     GridTA.show();
@@ -149,8 +140,7 @@ TEST_F(TOrderGridsTest, DeletesTheCurrentRowAfterConfirmation)
     EXPECT_EQ(Book.TA().RecordCount(), 1);
 }
 
-TEST_F(TOrderGridsTest, SelectingAHeaderShowsOnlyItsLinesOnceLinked)
-{
+TEST_F(TOrderGridsTest, SelectingAHeaderShowsOnlyItsLinesOnceLinked) {
     AddHeader(Book, "H1", "T1");
     AddHeader(Book, "H2", "T2");
     AddLine(Book, "H1", "Tea", "1");
@@ -167,10 +157,10 @@ TEST_F(TOrderGridsTest, SelectingAHeaderShowsOnlyItsLinesOnceLinked)
     EXPECT_EQ(Lines, (QStringList{"Cake", "Tea"}));
 }
 
-TEST_F(TOrderGridsTest, AHeldGridKeepsItsPictureAndCatchesUpAtTheEnd)
-{
+TEST_F(TOrderGridsTest, AHeldGridKeepsItsPictureAndCatchesUpAtTheEnd) {
     AddHeader(Book, "H1", "T1");
-    QAbstractItemModelTester Tester(GridTA.model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester Tester(GridTA.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
     TDataSetModel& Model = *GridTA.DataModel();
     Model.BeginUpdate();
     Model.BeginUpdate(); // nests
@@ -190,8 +180,7 @@ TEST_F(TOrderGridsTest, AHeldGridKeepsItsPictureAndCatchesUpAtTheEnd)
     EXPECT_EQ(Model.rowCount(), 3);
 }
 
-TEST(TDataSourceLinkTest, HasNoFieldsOrRowsBeforeTheDataSetIsCreated)
-{
+TEST(TDataSourceLinkTest, HasNoFieldsOrRowsBeforeTheDataSetIsCreated) {
     TOrderBook Book;
     TDataSourceLink Link(Book.TAs());
     EXPECT_EQ(Link.FieldCount(), 0);

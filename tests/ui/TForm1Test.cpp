@@ -1,41 +1,39 @@
-#include "ui/KDSSV.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QImage>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
+#include "RecordingDialogs.h"
+#include "app/OrderBook.h"
+#include "support/TempDir.h"
 #include "ui/CategoryButtons.h"
 #include "ui/CategoryPanel.h"
 #include "ui/CategoryPanelGroup.h"
 #include "ui/DataSetModel.h"
-#include "app/OrderBook.h"
+#include "ui/KDSSV.h"
 #include "ui/POSDBGrid.h"
-#include "RecordingDialogs.h"
-#include "support/TempDir.h"
 
 namespace kds {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string OrderXml(const std::string& Key, const std::string& TableNo, std::initializer_list<const char*> Items)
-{
+std::string OrderXml(const std::string& Key, const std::string& TableNo,
+                     std::initializer_list<const char*> Items) {
     std::string Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Order><header><TA001>" + Key +
                       "</TA001><TA002>B</TA002><TA003>C</TA003><TxNo>1</TxNo><TableNo>" + TableNo +
                       "</TableNo><DeliveryType>Eat in</DeliveryType></header><Detail>";
     for (const char* Item : Items)
-        Xml += std::string("<item><PluName>") + Item + "</PluName><SaleQty>2</SaleQty><DoItemOK>N</DoItemOK></item>";
+        Xml += std::string("<item><PluName>") + Item +
+               "</PluName><SaleQty>2</SaleQty><DoItemOK>N</DoItemOK></item>";
     return Xml + "</Detail></Order>\n";
 }
 
@@ -43,15 +41,13 @@ std::string OrderXml(const std::string& Key, const std::string& TableNo, std::in
 // operator's message boxes recorded instead of shown.
 class TForm1Test : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Form = std::make_unique<TForm1>(Dir.Path());
         Form->show();
         QApplication::processEvents();
     }
 
-    static QStringList Column(TPOSDBGrid& Grid, int Col)
-    {
+    static QStringList Column(TPOSDBGrid& Grid, int Col) {
         QStringList Values;
         for (int R = 0; R < Grid.model()->rowCount(); ++R)
             Values << Grid.model()->data(Grid.model()->index(R, Col)).toString();
@@ -63,8 +59,7 @@ protected:
     std::unique_ptr<TForm1> Form;
 };
 
-TEST_F(TForm1Test, HasTheDesignedLayoutAndCaptions)
-{
+TEST_F(TForm1Test, HasTheDesignedLayoutAndCaptions) {
     EXPECT_EQ(Form->windowTitle(), "Form1");
     EXPECT_EQ(Form->objectName(), "Form1");
     EXPECT_EQ(Form->size(), QSize(638, 432));
@@ -102,8 +97,7 @@ TEST_F(TForm1Test, HasTheDesignedLayoutAndCaptions)
     EXPECT_EQ(Form->font().pointSize(), 8);
 }
 
-TEST_F(TForm1Test, StartsWithBothGridsEmptyUnderTheirFieldTitles)
-{
+TEST_F(TForm1Test, StartsWithBothGridsEmptyUnderTheirFieldTitles) {
     EXPECT_EQ(Form->gridTA->model()->rowCount(), 0);
     EXPECT_EQ(Form->gridTB->model()->rowCount(), 0);
     QStringList TA, TB;
@@ -112,12 +106,12 @@ TEST_F(TForm1Test, StartsWithBothGridsEmptyUnderTheirFieldTitles)
     for (int C = 0; C < Form->gridTB->model()->columnCount(); ++C)
         TB << Form->gridTB->model()->headerData(C, Qt::Horizontal).toString();
     EXPECT_EQ(TA, (QStringList{"TA001", "TA002", "TA003", "TA006", "TableNo", "DeliveryType"}));
-    EXPECT_EQ(TB, (QStringList{"TB001", "TB002", "TB003", "TB006", "PluName", "SaleQty", "DoItemOK"}));
+    EXPECT_EQ(TB,
+              (QStringList{"TB001", "TB002", "TB003", "TB006", "PluName", "SaleQty", "DoItemOK"}));
     EXPECT_EQ(Form->OrderBook().TB().MasterFields(), "");
 }
 
-TEST_F(TForm1Test, CollapsesAndExpandsAPanelFromItsHeader)
-{
+TEST_F(TForm1Test, CollapsesAndExpandsAPanelFromItsHeader) {
     TCategoryPanel* Panel = Form->CategoryPanel1;
     QTest::mouseClick(Panel, Qt::LeftButton, Qt::NoModifier, Panel->HeaderRect().center());
     QApplication::processEvents();
@@ -132,8 +126,7 @@ TEST_F(TForm1Test, CollapsesAndExpandsAPanelFromItsHeader)
     EXPECT_TRUE(Form->gridTA->isVisible());
 }
 
-TEST_F(TForm1Test, Action1TakesTheOrderFilesInAndLinksTheLinesToTheCurrentHeader)
-{
+TEST_F(TForm1Test, Action1TakesTheOrderFilesInAndLinksTheLinesToTheCurrentHeader) {
     const fs::path Before = Dir.Path() / "KDS" / "Before";
     Dir.WriteFile("KDS/Before/one.xml", OrderXml("H1", "T1", {"Tea", "Cake", "Soup"}));
     Dir.WriteFile("KDS/Before/two.xml", OrderXml("H2", "T2", {"Rice"}));
@@ -159,7 +152,8 @@ TEST_F(TForm1Test, Action1TakesTheOrderFilesInAndLinksTheLinesToTheCurrentHeader
     const int Current = TA.currentIndex().row();
     ASSERT_GE(Current, 0);
     const QString CurrentKey = TA.model()->data(TA.model()->index(Current, 0)).toString();
-    const QStringList Expected = CurrentKey == "H1" ? QStringList{"H1", "H1", "H1"} : QStringList{"H2"};
+    const QStringList Expected =
+        CurrentKey == "H1" ? QStringList{"H1", "H1", "H1"} : QStringList{"H2"};
     EXPECT_EQ(Column(TB, 0), Expected);
 
     // Selecting the other header in gridTA shows its lines instead.
@@ -174,16 +168,14 @@ TEST_F(TForm1Test, Action1TakesTheOrderFilesInAndLinksTheLinesToTheCurrentHeader
         EXPECT_EQ(Key, OtherKey);
 }
 
-TEST_F(TForm1Test, Action1WithNothingWaitingChangesNothing)
-{
+TEST_F(TForm1Test, Action1WithNothingWaitingChangesNothing) {
     Form->Action1->trigger();
     QApplication::processEvents();
     EXPECT_EQ(Form->gridTA->model()->rowCount(), 0);
     EXPECT_TRUE(Dialogs.Errors.isEmpty());
 }
 
-TEST_F(TForm1Test, Action3DoesNothingHoweverOftenItIsInvoked)
-{
+TEST_F(TForm1Test, Action3DoesNothingHoweverOftenItIsInvoked) {
     Dir.WriteFile("KDS/Before/one.xml", OrderXml("H1", "T1", {"Tea"}));
     fs::create_directories(Dir.Path() / "KDS" / "AFTER");
     for (int I = 0; I < 3; ++I)
@@ -196,8 +188,7 @@ TEST_F(TForm1Test, Action3DoesNothingHoweverOftenItIsInvoked)
     EXPECT_TRUE(Dialogs.Errors.isEmpty());
 }
 
-TEST_F(TForm1Test, ShowsAnErrorThatEscapesACommandAndGoesOn)
-{
+TEST_F(TForm1Test, ShowsAnErrorThatEscapesACommandAndGoesOn) {
     Form->RunCommand([] { throw std::runtime_error("Dataset not in edit or insert mode"); });
     EXPECT_EQ(Dialogs.Errors, QStringList{"Dataset not in edit or insert mode"});
     bool Ran = false;
@@ -206,8 +197,7 @@ TEST_F(TForm1Test, ShowsAnErrorThatEscapesACommandAndGoesOn)
     EXPECT_EQ(Dialogs.Errors.size(), 1);
 }
 
-TEST_F(TForm1Test, TheCommandStripButtonsTriggerTheirActions)
-{
+TEST_F(TForm1Test, TheCommandStripButtonsTriggerTheirActions) {
     Dir.WriteFile("KDS/Before/one.xml", OrderXml("H1", "T1", {"Tea"}));
     fs::create_directories(Dir.Path() / "KDS" / "AFTER");
     QTest::mouseClick(Form->cb1, Qt::LeftButton, Qt::NoModifier, Form->cb1->ButtonRect(0).center());
@@ -216,8 +206,7 @@ TEST_F(TForm1Test, TheCommandStripButtonsTriggerTheirActions)
     EXPECT_EQ(Form->cb1->SelectedIndex(), 0);
 }
 
-TEST_F(TForm1Test, PaintsTheCommandStripInItsColours)
-{
+TEST_F(TForm1Test, PaintsTheCommandStripInItsColours) {
     QTest::mouseClick(Form->cb1, Qt::LeftButton, Qt::NoModifier, Form->cb1->ButtonRect(1).center());
     QApplication::processEvents();
     const QImage Img = Form->grab().toImage();
@@ -245,34 +234,37 @@ struct TPlacementCase {
     QRect Available;
     QPoint Expected;
 };
-void PrintTo(const TPlacementCase& C, std::ostream* Os) { *Os << C.Name; }
+void PrintTo(const TPlacementCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
 
 class MendedPositionTest : public ::testing::TestWithParam<TPlacementCase> {};
 
-TEST_P(MendedPositionTest, KeepsTheWindowWhollyOnTheScreen)
-{
+TEST_P(MendedPositionTest, KeepsTheWindowWhollyOnTheScreen) {
     EXPECT_EQ(TForm1::MendedPosition(QPoint(1019, 332), QSize(646, 460), GetParam().Available),
               GetParam().Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, MendedPositionTest, ::testing::Values(
-    TPlacementCase{"WideScreen", QRect(0, 0, 1920, 1080), QPoint(1019, 332)},
-    TPlacementCase{"ExactFit", QRect(0, 0, 1665, 792), QPoint(1019, 332)},
-    TPlacementCase{"Narrow", QRect(0, 0, 1280, 1024), QPoint(634, 332)},
-    TPlacementCase{"Short", QRect(0, 0, 1920, 700), QPoint(1019, 240)},
-    TPlacementCase{"Small", QRect(0, 0, 1024, 768), QPoint(378, 308)},
-    TPlacementCase{"TooSmall", QRect(0, 0, 600, 400), QPoint(0, 0)},
-    TPlacementCase{"PanelOnTheLeft", QRect(1100, 400, 1000, 1000), QPoint(1100, 400)},
-    TPlacementCase{"SecondScreen", QRect(-1280, 0, 1280, 1024), QPoint(-646, 332)}));
+INSTANTIATE_TEST_SUITE_P(
+    Screens, MendedPositionTest,
+    ::testing::Values(
+        TPlacementCase{"WideScreen", QRect(0, 0, 1920, 1080), QPoint(1019, 332)},
+        TPlacementCase{"ExactFit", QRect(0, 0, 1665, 792), QPoint(1019, 332)},
+        TPlacementCase{"Narrow", QRect(0, 0, 1280, 1024), QPoint(634, 332)},
+        TPlacementCase{"Short", QRect(0, 0, 1920, 700), QPoint(1019, 240)},
+        TPlacementCase{"Small", QRect(0, 0, 1024, 768), QPoint(378, 308)},
+        TPlacementCase{"TooSmall", QRect(0, 0, 600, 400), QPoint(0, 0)},
+        TPlacementCase{"PanelOnTheLeft", QRect(1100, 400, 1000, 1000), QPoint(1100, 400)},
+        TPlacementCase{"SecondScreen", QRect(-1280, 0, 1280, 1024), QPoint(-646, 332)}));
 
-TEST(TForm1PlacementTest, OpensWhollyInsideTheAvailableScreenArea)
-{
+TEST(TForm1PlacementTest, OpensWhollyInsideTheAvailableScreenArea) {
     test::TTempDir Dir;
     TForm1 Form(Dir.Path());
     Form.show();
     QApplication::processEvents();
     const QRect Available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_TRUE(Available.contains(Form.frameGeometry())) << Form.frameGeometry().x() << "," << Form.frameGeometry().y();
+    EXPECT_TRUE(Available.contains(Form.frameGeometry()))
+        << Form.frameGeometry().x() << "," << Form.frameGeometry().y();
 }
 
 } // namespace

@@ -1,22 +1,19 @@
-#include "ui/POSDBGrid.h"
-
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <vector>
 
-#include "ui/DataSetModel.h"
 #include "FakeGridDataSet.h"
 #include "RecordingDialogs.h"
+#include "ui/DataSetModel.h"
+#include "ui/POSDBGrid.h"
 
 namespace kds {
 namespace {
@@ -24,17 +21,16 @@ namespace {
 using test::TFakeGridDataSet;
 using TKind = TGridDataSet::TFieldKind;
 
-const QColor OddFill(0xFB, 0xFF, 0xEC);   // $00ECFFFB
-const QColor OddText(0x04, 0x00, 0x13);   // $00130004
-const QColor EvenFill(0xCE, 0xF9, 0xE7);  // $00E7F9CE
-const QColor EvenText(0x31, 0x06, 0x18);  // $00180631
+const QColor OddFill(0xFB, 0xFF, 0xEC);  // $00ECFFFB
+const QColor OddText(0x04, 0x00, 0x13);  // $00130004
+const QColor EvenFill(0xCE, 0xF9, 0xE7); // $00E7F9CE
+const QColor EvenText(0x31, 0x06, 0x18); // $00180631
 // Palette colours chosen so that every system colour is told apart.
 const QColor ButtonFace(40, 60, 90);
 const QColor Highlight(150, 20, 30);
 const QColor WindowText(10, 100, 10);
 
-QImage Render(QWidget& W)
-{
+QImage Render(QWidget& W) {
     QImage Img(W.size(), QImage::Format_RGB32);
     Img.fill(Qt::magenta);
     W.render(&Img);
@@ -44,13 +40,13 @@ QImage Render(QWidget& W)
 // True when some pixel of Area has Colour, each channel within Tolerance.
 // Text is anti-aliased, so its strokes come within a few steps of their
 // colour; the row colours' text colours are much further apart than that.
-bool HasPixel(const QImage& Img, const QRect& Area, const QColor& Colour, int Tolerance = 0)
-{
+bool HasPixel(const QImage& Img, const QRect& Area, const QColor& Colour, int Tolerance = 0) {
     const QRect R = Area.intersected(Img.rect());
     for (int Y = R.top(); Y <= R.bottom(); ++Y)
         for (int X = R.left(); X <= R.right(); ++X) {
             const QColor P = Img.pixelColor(X, Y);
-            if (std::abs(P.red() - Colour.red()) <= Tolerance && std::abs(P.green() - Colour.green()) <= Tolerance &&
+            if (std::abs(P.red() - Colour.red()) <= Tolerance &&
+                std::abs(P.green() - Colour.green()) <= Tolerance &&
                 std::abs(P.blue() - Colour.blue()) <= Tolerance)
                 return true;
         }
@@ -64,8 +60,7 @@ constexpr int Ink = 12;
 // system colours are all distinct.
 class TPOSDBGridTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Grid = std::make_unique<TPOSDBGrid>();
         QPalette Pal = Grid->palette();
         Pal.setColor(QPalette::Button, ButtonFace);
@@ -75,8 +70,7 @@ protected:
         Grid->resize(420, 200);
     }
 
-    TFakeGridDataSet& Attach(std::vector<TFakeGridDataSet::TField> Fields, int Rows)
-    {
+    TFakeGridDataSet& Attach(std::vector<TFakeGridDataSet::TField> Fields, int Rows) {
         auto DataSet = std::make_unique<TFakeGridDataSet>(std::move(Fields));
         TFakeGridDataSet& Ref = *DataSet;
         for (int R = 0; R < Rows; ++R)
@@ -87,35 +81,30 @@ protected:
         return Ref;
     }
 
-    TFakeGridDataSet& AttachHeaders(int Rows)
-    {
+    TFakeGridDataSet& AttachHeaders(int Rows) {
         return Attach({{"TA001"}, {"TA002"}, {"TableNo"}}, Rows);
     }
 
-    QRect CellRect(int Row, int Col) const
-    {
+    QRect CellRect(int Row, int Col) const {
         QRect R = Grid->visualRect(Grid->model()->index(Row, Col));
         return R.translated(Grid->viewport()->pos());
     }
 
-    QRect TitleRect(int Col) const
-    {
+    QRect TitleRect(int Col) const {
         const QHeaderView* H = Grid->horizontalHeader();
-        return QRect(H->pos().x() + H->sectionViewportPosition(Col), H->pos().y(), H->sectionSize(Col),
-                     H->height());
+        return QRect(H->pos().x() + H->sectionViewportPosition(Col), H->pos().y(),
+                     H->sectionSize(Col), H->height());
     }
 
     // A pixel of the cell's fill, away from its text and grid lines.
-    static QColor FillOf(const QImage& Img, const QRect& Cell)
-    {
+    static QColor FillOf(const QImage& Img, const QRect& Cell) {
         return Img.pixelColor(Cell.right() - 3, Cell.center().y());
     }
 
     std::unique_ptr<TPOSDBGrid> Grid;
 };
 
-TEST_F(TPOSDBGridTest, PaintsOddAndEvenRowsInTheirColours)
-{
+TEST_F(TPOSDBGridTest, PaintsOddAndEvenRowsInTheirColours) {
     AttachHeaders(3);
     const QImage Img = Render(*Grid);
     // Column 1: the current cell is in column 0.
@@ -129,8 +118,7 @@ TEST_F(TPOSDBGridTest, PaintsOddAndEvenRowsInTheirColours)
     EXPECT_FALSE(HasPixel(Img, CellRect(0, 1), EvenText, Ink));
 }
 
-TEST_F(TPOSDBGridTest, PaintsARowBeingAppendedInTheOddColour)
-{
+TEST_F(TPOSDBGridTest, PaintsARowBeingAppendedInTheOddColour) {
     TFakeGridDataSet& DataSet = AttachHeaders(1);
     Grid->setCurrentIndex(Grid->model()->index(0, 0));
     // Moving down past the last row appends one.
@@ -145,8 +133,7 @@ TEST_F(TPOSDBGridTest, PaintsARowBeingAppendedInTheOddColour)
     EXPECT_EQ(FillOf(Img, CellRect(0, 1)), OddFill);
 }
 
-TEST_F(TPOSDBGridTest, PaintsTheCurrentCellSelectedOnlyWithoutFocus)
-{
+TEST_F(TPOSDBGridTest, PaintsTheCurrentCellSelectedOnlyWithoutFocus) {
     AttachHeaders(3);
     Grid->setCurrentIndex(Grid->model()->index(1, 1));
     Grid->clearFocus();
@@ -174,12 +161,12 @@ TEST_F(TPOSDBGridTest, PaintsTheCurrentCellSelectedOnlyWithoutFocus)
     EXPECT_EQ(FillOf(Img, CellRect(1, 2)), Highlight);
 }
 
-TEST_F(TPOSDBGridTest, PaintsTitlesInTitleColourOrAsKeys)
-{
+TEST_F(TPOSDBGridTest, PaintsTitlesInTitleColourOrAsKeys) {
     Attach({{"TA001"}, {"A001"}, {"TA002"}}, 1);
     QImage Img = Render(*Grid);
     for (int C = 0; C < 3; ++C) {
-        EXPECT_EQ(Img.pixelColor(TitleRect(C).right() - 3, TitleRect(C).center().y()), ButtonFace) << C;
+        EXPECT_EQ(Img.pixelColor(TitleRect(C).right() - 3, TitleRect(C).center().y()), ButtonFace)
+            << C;
         EXPECT_TRUE(HasPixel(Img, TitleRect(C), WindowText, Ink)) << C;
     }
 
@@ -197,14 +184,13 @@ TEST_F(TPOSDBGridTest, PaintsTitlesInTitleColourOrAsKeys)
     EXPECT_FALSE(HasPixel(Img, TitleRect(2), KeyText, Ink));
 }
 
-TEST_F(TPOSDBGridTest, GivesKeyTitlesTheInverseOfTheButtonFaceCode)
-{
+TEST_F(TPOSDBGridTest, GivesKeyTitlesTheInverseOfTheButtonFaceCode) {
     Attach({{"TA001"}, {"TA002"}}, 0);
     Grid->SetKeyFields("TA001");
     std::vector<std::pair<std::string, TGridBrush>> Seen;
     std::vector<TColor> Fonts;
-    Grid->OnCalcTitleAttributes = [&](TBaseDBGrid&, const std::string& Name, TGridFont& Font, Qt::Alignment&,
-                                      TGridBrush& Brush) {
+    Grid->OnCalcTitleAttributes = [&](TBaseDBGrid&, const std::string& Name, TGridFont& Font,
+                                      Qt::Alignment&, TGridBrush& Brush) {
         Seen.emplace_back(Name, Brush);
         Fonts.push_back(Font.Color);
     };
@@ -218,8 +204,7 @@ TEST_F(TPOSDBGridTest, GivesKeyTitlesTheInverseOfTheButtonFaceCode)
     EXPECT_EQ(Fonts[1], clWindowText);
 }
 
-TEST_F(TPOSDBGridTest, CallsTheCellHandlerForEveryCellWithTheGridsColours)
-{
+TEST_F(TPOSDBGridTest, CallsTheCellHandlerForEveryCellWithTheGridsColours) {
     AttachHeaders(2);
     int DataCells = 0, FixedCells = 0;
     Grid->OnCalcCellColors = [&](TBaseDBGrid&, const TGridField* Field, TGridDrawState State, bool&,
@@ -242,8 +227,7 @@ TEST_F(TPOSDBGridTest, CallsTheCellHandlerForEveryCellWithTheGridsColours)
     EXPECT_EQ(FillOf(Img, CellRect(1, 2)), QColor(255, 0, 0));
 }
 
-TEST_F(TPOSDBGridTest, RepaintsInANewColourOnceItIsWritten)
-{
+TEST_F(TPOSDBGridTest, RepaintsInANewColourOnceItIsWritten) {
     AttachHeaders(3);
     Grid->SetColor_Row_Even(0x00FF0000);
     Grid->SetColor_Row_Odd(0x0000FF00);
@@ -253,8 +237,7 @@ TEST_F(TPOSDBGridTest, RepaintsInANewColourOnceItIsWritten)
     EXPECT_TRUE(HasPixel(Img, CellRect(1, 1), QColor(255, 255, 0), Ink));
 }
 
-TEST_F(TPOSDBGridTest, StartsWithTheOrderGridsColours)
-{
+TEST_F(TPOSDBGridTest, StartsWithTheOrderGridsColours) {
     EXPECT_EQ(Grid->KeyFields(), "");
     EXPECT_EQ(Grid->Color_Row_Odd(), 0x00ECFFFBu);
     EXPECT_EQ(Grid->Color_Row_Even(), 0x00E7F9CEu);
@@ -271,12 +254,13 @@ struct TKeyFieldsCase {
     const char* Written;
     const char* Read;
 };
-void PrintTo(const TKeyFieldsCase& C, std::ostream* Os) { *Os << '"' << C.Written << "\" -> \"" << C.Read << '"'; }
+void PrintTo(const TKeyFieldsCase& C, std::ostream* Os) {
+    *Os << '"' << C.Written << "\" -> \"" << C.Read << '"';
+}
 
 class KeyFieldsTest : public ::testing::TestWithParam<TKeyFieldsCase> {};
 
-TEST_P(KeyFieldsTest, ReadsBackInNormalForm)
-{
+TEST_P(KeyFieldsTest, ReadsBackInNormalForm) {
     TPOSDBGrid Grid;
     Grid.SetKeyFields(GetParam().Written);
     EXPECT_EQ(Grid.KeyFields(), GetParam().Read);
@@ -284,26 +268,24 @@ TEST_P(KeyFieldsTest, ReadsBackInNormalForm)
     EXPECT_EQ(Grid.KeyFields(), GetParam().Read);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lists, KeyFieldsTest, ::testing::Values(
-    TKeyFieldsCase{"", ""},
-    TKeyFieldsCase{"TA001", "TA001;"},
-    TKeyFieldsCase{" TA001 ; TA002 ;TA001", "TA001;TA002;"},
-    TKeyFieldsCase{"B; A;B", "B;A;"},
-    TKeyFieldsCase{"TA001;A001", "TA001;"},      // a tail of an earlier name
-    TKeyFieldsCase{"A001;TA001", "A001;TA001;"}, // but not the other way round
-    TKeyFieldsCase{";", ";"},
-    TKeyFieldsCase{";TA001", ";TA001;"},
-    TKeyFieldsCase{"TA001;;", "TA001;"},         // an empty part after a name
-    TKeyFieldsCase{"A;;B", "A;B;"},
-    TKeyFieldsCase{"\tX\r\n;Y ", "X;Y;"},        // control characters trim too
-    TKeyFieldsCase{"TA 001", "TA 001;"}));       // inner spaces stay
+INSTANTIATE_TEST_SUITE_P(
+    Lists, KeyFieldsTest,
+    ::testing::Values(TKeyFieldsCase{"", ""}, TKeyFieldsCase{"TA001", "TA001;"},
+                      TKeyFieldsCase{" TA001 ; TA002 ;TA001", "TA001;TA002;"},
+                      TKeyFieldsCase{"B; A;B", "B;A;"},
+                      TKeyFieldsCase{"TA001;A001", "TA001;"},      // a tail of an earlier name
+                      TKeyFieldsCase{"A001;TA001", "A001;TA001;"}, // but not the other way round
+                      TKeyFieldsCase{";", ";"}, TKeyFieldsCase{";TA001", ";TA001;"},
+                      TKeyFieldsCase{"TA001;;", "TA001;"}, // an empty part after a name
+                      TKeyFieldsCase{"A;;B", "A;B;"},
+                      TKeyFieldsCase{"\tX\r\n;Y ", "X;Y;"},  // control characters trim too
+                      TKeyFieldsCase{"TA 001", "TA 001;"})); // inner spaces stay
 
 // The glyph lands at the box's corner moved by dx -2, dy -1, overhanging the
 // 10 x 10 box, with the olive field showing the brush.
 class DrawCheckBoxTest : public ::testing::TestWithParam<bool> {};
 
-TEST_P(DrawCheckBoxTest, DrawsTheGlyphOverhangingTheBoxOnTheBrush)
-{
+TEST_P(DrawCheckBoxTest, DrawsTheGlyphOverhangingTheBoxOnTheBrush) {
     TPOSDBGrid Grid;
     QImage Img(40, 40, QImage::Format_RGB32);
     Img.fill(Qt::white);
@@ -313,12 +295,12 @@ TEST_P(DrawCheckBoxTest, DrawsTheGlyphOverhangingTheBoxOnTheBrush)
         Grid.DrawCheckBox(P, QRect(10, 10, 10, 10), 0, GetParam(), 0);
     }
     const QColor Red(255, 0, 0);
-    EXPECT_EQ(Img.pixelColor(8, 9), QColor(255, 255, 255));   // glyph (0,0): white edge
-    EXPECT_EQ(Img.pixelColor(8, 22), Red);                    // glyph (0,13): olive shown as brush
-    EXPECT_EQ(Img.pixelColor(26, 22), Red);                   // glyph (18,13), outside the box
+    EXPECT_EQ(Img.pixelColor(8, 9), QColor(255, 255, 255)); // glyph (0,0): white edge
+    EXPECT_EQ(Img.pixelColor(8, 22), Red);                  // glyph (0,13): olive shown as brush
+    EXPECT_EQ(Img.pixelColor(26, 22), Red);                 // glyph (18,13), outside the box
     EXPECT_EQ(Img.pixelColor(8 + 5, 9 + 11), QColor(128, 128, 128)); // bottom edge
-    EXPECT_EQ(Img.pixelColor(7, 9), QColor(255, 255, 255));   // left of the glyph: untouched
-    EXPECT_EQ(Img.pixelColor(27, 23), QColor(255, 255, 255)); // past its corner: untouched
+    EXPECT_EQ(Img.pixelColor(7, 9), QColor(255, 255, 255));          // left of the glyph: untouched
+    EXPECT_EQ(Img.pixelColor(27, 23), QColor(255, 255, 255));        // past its corner: untouched
     EXPECT_EQ(HasPixel(Img, Img.rect(), QColor(0, 0, 255)), GetParam());
     EXPECT_FALSE(HasPixel(Img, Img.rect(), QColor(128, 128, 0)));
 }
@@ -328,8 +310,8 @@ INSTANTIATE_TEST_SUITE_P(CheckedAndUnchecked, DrawCheckBoxTest, ::testing::Bool(
 // Records the boxes the base grid hands to DrawCheckBox.
 class TBoxRecordingGrid : public TPOSDBGrid {
 public:
-    void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked, int Row) override
-    {
+    void DrawCheckBox(QPainter& Canvas, const QRect& Box, int Column, bool Checked,
+                      int Row) override {
         Boxes.push_back({Box, Column, Checked, Row});
         TPOSDBGrid::DrawCheckBox(Canvas, Box, Column, Checked, Row);
     }
@@ -342,8 +324,7 @@ public:
     std::vector<TCall> Boxes;
 };
 
-TEST(TPOSDBGridCheckBoxTest, PaintsBooleanCellsAsCheckBoxesCentredInTheCell)
-{
+TEST(TPOSDBGridCheckBoxTest, PaintsBooleanCellsAsCheckBoxesCentredInTheCell) {
     TBoxRecordingGrid Grid;
     auto DataSet = std::make_unique<TFakeGridDataSet>(
         std::vector<TFakeGridDataSet::TField>{{"Name"}, {"Done", TKind::Boolean}});
@@ -365,8 +346,7 @@ TEST(TPOSDBGridCheckBoxTest, PaintsBooleanCellsAsCheckBoxesCentredInTheCell)
     }
 }
 
-TEST_F(TPOSDBGridTest, DeletesTheCurrentRowWithCtrlDeleteOnlyWhenConfirmed)
-{
+TEST_F(TPOSDBGridTest, DeletesTheCurrentRowWithCtrlDeleteOnlyWhenConfirmed) {
     TFakeGridDataSet& DataSet = AttachHeaders(3);
     Grid->setCurrentIndex(Grid->model()->index(1, 0));
     {
@@ -381,34 +361,33 @@ TEST_F(TPOSDBGridTest, DeletesTheCurrentRowWithCtrlDeleteOnlyWhenConfirmed)
     EXPECT_EQ(Grid->model()->rowCount(), 2);
 }
 
-TEST_F(TPOSDBGridTest, ShowsAFieldsAssignmentErrorAndKeepsTheValue)
-{
+TEST_F(TPOSDBGridTest, ShowsAFieldsAssignmentErrorAndKeepsTheValue) {
     TFakeGridDataSet& DataSet = Attach({{"PluName"}, {"SaleQty", TKind::Float}}, 0);
     DataSet.AddRow({"Tea", "2"});
     test::TRecordingDialogs Dialogs;
     QAbstractItemModel* Model = Grid->model();
     EXPECT_FALSE(Model->setData(Model->index(0, 1), QString("abc")));
     QApplication::processEvents();
-    EXPECT_EQ(Dialogs.Errors, QStringList{"'abc' is not a valid floating point value for field 'SaleQty'"});
+    EXPECT_EQ(Dialogs.Errors,
+              QStringList{"'abc' is not a valid floating point value for field 'SaleQty'"});
     EXPECT_EQ(Model->data(Model->index(0, 1)).toString(), "2");
     EXPECT_TRUE(Model->setData(Model->index(0, 1), QString("1.5")));
     EXPECT_EQ(Model->data(Model->index(0, 1)).toString(), "1.5");
 }
 
-TEST_F(TPOSDBGridTest, FollowsTheDataSetsCurrentRowAndMovesIt)
-{
+TEST_F(TPOSDBGridTest, FollowsTheDataSetsCurrentRowAndMovesIt) {
     TFakeGridDataSet& DataSet = AttachHeaders(3);
     EXPECT_EQ(Grid->currentIndex().row(), 0);
     DataSet.MoveToRow(2);
     EXPECT_EQ(Grid->currentIndex().row(), 2);
     Grid->setCurrentIndex(Grid->model()->index(1, 2));
     EXPECT_EQ(DataSet.CurrentRow(), 1);
-    Grid->selectionModel()->setCurrentIndex(Grid->model()->index(0, 1), QItemSelectionModel::NoUpdate);
+    Grid->selectionModel()->setCurrentIndex(Grid->model()->index(0, 1),
+                                            QItemSelectionModel::NoUpdate);
     EXPECT_EQ(DataSet.CurrentRow(), 0);
 }
 
-TEST(TDataSetModelTest, PassesTheItemModelTesterWhileRowsComeAndGo)
-{
+TEST(TDataSetModelTest, PassesTheItemModelTesterWhileRowsComeAndGo) {
     TDataSetModel Model;
     QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     auto Owned = std::make_unique<TFakeGridDataSet>(
@@ -425,7 +404,8 @@ TEST(TDataSetModelTest, PassesTheItemModelTesterWhileRowsComeAndGo)
     DataSet.DeleteRow(0);
     EXPECT_EQ(Model.rowCount(), 2);
     EXPECT_EQ(Model.data(Model.index(1, 0)).toString(), "C");
-    EXPECT_EQ(Model.data(Model.index(0, 1), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+    EXPECT_EQ(Model.data(Model.index(0, 1), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                  Qt::AlignRight,
               Qt::AlignRight);
     Model.SetDataSet(nullptr);
     EXPECT_EQ(Model.rowCount(), 0);

@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
+#include "xml/TKivoXmlParse.h"
 
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 
-#include "support/TempDir.h"
-#include "xml/TKivoXmlParse.h"
 #include "XmlTestPrint.h"
+#include "support/TempDir.h"
 
 namespace kds {
 namespace {
@@ -14,22 +14,19 @@ namespace {
 // Root a holding two b elements with the texts 1 and 2.
 const char* const AbDoc = "<a><b>1</b><b>2</b></a>";
 
-std::string Saved(const TKivoXmlParse& Cursor)
-{
+std::string Saved(const TKivoXmlParse& Cursor) {
     std::ostringstream Out;
     EXPECT_TRUE(Cursor.SaveTo(Out));
     return Out.str();
 }
 
-std::vector<std::string> ChildNames(const TKivoXmlParse& Cursor)
-{
+std::vector<std::string> ChildNames(const TKivoXmlParse& Cursor) {
     std::vector<std::string> List{"stale"};
     Cursor.GetNodeList(List);
     return List;
 }
 
-TEST(TKivoXmlParseTest, CursorWithoutDocumentReadsEmptyAndDoesNotMove)
-{
+TEST(TKivoXmlParseTest, CursorWithoutDocumentReadsEmptyAndDoesNotMove) {
     kds::test::TTempDir Dir;
     for (auto& Cursor : {TKivoXmlParse::LoadXMLFromFile((Dir.Path() / "missing.xml").string()),
                          TKivoXmlParse::LoadXMLFromFile(Dir.Path().string()), // a folder
@@ -61,8 +58,7 @@ TEST(TKivoXmlParseTest, CursorWithoutDocumentReadsEmptyAndDoesNotMove)
     }
 }
 
-TEST(TKivoXmlParseTest, MovesToSecondSiblingAndStaysAtTheLast)
-{
+TEST(TKivoXmlParseTest, MovesToSecondSiblingAndStaysAtTheLast) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString(AbDoc);
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
     EXPECT_EQ(Cursor->RootName(), "a");
@@ -76,8 +72,7 @@ TEST(TKivoXmlParseTest, MovesToSecondSiblingAndStaysAtTheLast)
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
 }
 
-TEST(TKivoXmlParseTest, FailedMoveEmptiesTheCursorAndTheNextStartsFromTheRoot)
-{
+TEST(TKivoXmlParseTest, FailedMoveEmptiesTheCursorAndTheNextStartsFromTheRoot) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString(AbDoc);
     ASSERT_TRUE(Cursor->MoveTo("b"));
     EXPECT_FALSE(Cursor->MoveTo("c"));
@@ -94,8 +89,7 @@ TEST(TKivoXmlParseTest, FailedMoveEmptiesTheCursorAndTheNextStartsFromTheRoot)
     EXPECT_EQ(Cursor->Value(), "1");
 }
 
-TEST(TKivoXmlParseTest, MovesUpThroughTheDocumentNodeToEmpty)
-{
+TEST(TKivoXmlParseTest, MovesUpThroughTheDocumentNodeToEmpty) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString(AbDoc);
     EXPECT_TRUE(Cursor->MoveUp());
     EXPECT_EQ(Cursor->Node().NodeType(), TXmlNodeType::Document);
@@ -105,8 +99,7 @@ TEST(TKivoXmlParseTest, MovesUpThroughTheDocumentNodeToEmpty)
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
 }
 
-TEST(TKivoXmlParseTest, ListsChildNamesOfEveryKind)
-{
+TEST(TKivoXmlParseTest, ListsChildNamesOfEveryKind) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString(AbDoc);
     EXPECT_EQ(ChildNames(*Cursor), (std::vector<std::string>{"b", "b"}));
     std::vector<std::string> List{"stale"};
@@ -120,8 +113,7 @@ TEST(TKivoXmlParseTest, ListsChildNamesOfEveryKind)
               (std::vector<std::string>{"#text", "#comment", "p", "#cdata-section", "e"}));
 }
 
-TEST(TKivoXmlParseTest, NameIsEmptyForNodesWithoutChildren)
-{
+TEST(TKivoXmlParseTest, NameIsEmptyForNodesWithoutChildren) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><e/><t>x</t></a>");
     EXPECT_EQ(Cursor->Name(), "a");
     ASSERT_TRUE(Cursor->MoveTo("e"));
@@ -130,16 +122,14 @@ TEST(TKivoXmlParseTest, NameIsEmptyForNodesWithoutChildren)
     EXPECT_EQ(Cursor->Name(), "t");
 }
 
-TEST(TKivoXmlParseTest, IsExistNodeDoesNotMove)
-{
+TEST(TKivoXmlParseTest, IsExistNodeDoesNotMove) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b><c>1</c></b></a>");
     EXPECT_TRUE(Cursor->IsExistNode("b\\c"));
     EXPECT_FALSE(Cursor->IsExistNode("c"));
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
 }
 
-TEST(TKivoXmlParseTest, GetNodeValueLeavesTheCursorOnTheParentOrEmpty)
-{
+TEST(TKivoXmlParseTest, GetNodeValueLeavesTheCursorOnTheParentOrEmpty) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b><c>1</c></b></a>");
     EXPECT_EQ(Cursor->GetNodeValue("b\\c"), "1");
     EXPECT_EQ(Cursor->Node().NodeName(), "b");
@@ -147,8 +137,7 @@ TEST(TKivoXmlParseTest, GetNodeValueLeavesTheCursorOnTheParentOrEmpty)
     EXPECT_TRUE(Cursor->IsEmpty());
 }
 
-TEST(TKivoXmlParseTest, ReadsValuesTheWayTheIntakeDoes)
-{
+TEST(TKivoXmlParseTest, ReadsValuesTheWayTheIntakeDoes) {
     // A namespace prefix on an element is allowed; names are exact.
     auto Cursor = TKivoXmlParse::LoadXMLFromString(
         "<pos:Orders xmlns:pos='u'><pos:Order><header><TA001>A1</TA001><TxNo>7</TxNo></header>"
@@ -180,15 +169,16 @@ TEST(TKivoXmlParseTest, ReadsValuesTheWayTheIntakeDoes)
     EXPECT_EQ(ReadValue("SaleQty"), "2");
 }
 
-TEST(TKivoXmlParseTest, MalformedTextRaisesTheParseError)
-{
+TEST(TKivoXmlParseTest, MalformedTextRaisesTheParseError) {
     try {
         TKivoXmlParse::LoadXMLFromString("<a><b></a>");
         FAIL() << "no error";
     } catch (const EXmlDomError& E) {
         const std::string M = E.what();
         EXPECT_EQ(M.rfind("XML Parse Error:\n\rReason: ", 0), 0u) << M;
-        EXPECT_NE(M.find("Start-end tags mismatch\n\rError on line 1, position 9"), std::string::npos) << M;
+        EXPECT_NE(M.find("Start-end tags mismatch\n\rError on line 1, position 9"),
+                  std::string::npos)
+            << M;
     }
     kds::test::TTempDir Dir;
     const auto Bad = Dir.WriteFile("bad.xml", "<a>\n<b>\n</a>\n");
@@ -196,22 +186,22 @@ TEST(TKivoXmlParseTest, MalformedTextRaisesTheParseError)
         TKivoXmlParse::LoadXMLFromFile(Bad.string());
         FAIL() << "no error";
     } catch (const EXmlDomError& E) {
-        EXPECT_NE(std::string(E.what()).find("Error on line 3, position 3"), std::string::npos) << E.what();
+        EXPECT_NE(std::string(E.what()).find("Error on line 3, position 3"), std::string::npos)
+            << E.what();
     }
 }
 
-TEST(TKivoXmlParseTest, LoadsFromFileOntoTheRoot)
-{
+TEST(TKivoXmlParseTest, LoadsFromFileOntoTheRoot) {
     kds::test::TTempDir Dir;
-    const auto File = Dir.WriteFile("o.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>\r\n <b>1</b>\r\n</a>\r\n");
+    const auto File = Dir.WriteFile(
+        "o.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>\r\n <b>1</b>\r\n</a>\r\n");
     auto Cursor = TKivoXmlParse::LoadXMLFromFile(File.string());
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
     EXPECT_EQ(Cursor->Encoding(), "UTF-8");
     EXPECT_EQ(ChildNames(*Cursor), (std::vector<std::string>{"b"}));
 }
 
-TEST(TKivoXmlParseTest, CreateDocumentThenAddNodeWithValue)
-{
+TEST(TKivoXmlParseTest, CreateDocumentThenAddNodeWithValue) {
     auto Cursor = TKivoXmlParse::CreateDocument("orders");
     EXPECT_EQ(Cursor->Node().NodeName(), "orders");
     EXPECT_EQ(Saved(*Cursor), "<?xml version=\"1.0\"?><orders/>");
@@ -227,8 +217,7 @@ TEST(TKivoXmlParseTest, CreateDocumentThenAddNodeWithValue)
         EXPECT_THROW(TKivoXmlParse::CreateDocument(Bad), EXmlDomError) << Bad;
 }
 
-TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode)
-{
+TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b><c/></b><d/></a>");
     ASSERT_TRUE(Cursor->MoveTo("b"));
     const TXmlNode B = Cursor->Node();
@@ -237,7 +226,7 @@ TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode)
     EXPECT_THROW(Cursor->IsExistNode("c[?]"), EXmlConvertError);
     EXPECT_THROW(Cursor->AddNode("c[y]", "1"), EXmlConvertError);
     EXPECT_EQ(Cursor->Node(), B);
-    EXPECT_THROW(Cursor->SetValue("v"), EXmlDomError); // first child is an element
+    EXPECT_THROW(Cursor->SetValue("v"), EXmlDomError);    // first child is an element
     EXPECT_THROW(Cursor->AddNode("", "v"), EXmlDomError); // b itself: its first child is c
     EXPECT_THROW(Cursor->AddNode("9z"), EXmlDomError);
     EXPECT_EQ(Cursor->Node(), B);
@@ -249,8 +238,7 @@ TEST(TKivoXmlParseTest, FailingOperationsKeepTheCurrentNode)
     EXPECT_EQ(Saved(*Cursor), "<a><b><c/></b><d/></a>");
 }
 
-TEST(TKivoXmlParseTest, AddSiblingAppendsAtTheEndAndNotOnTheRoot)
-{
+TEST(TKivoXmlParseTest, AddSiblingAppendsAtTheEndAndNotOnTheRoot) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b>1</b><c/></a>");
     Cursor->AddSibling();
     EXPECT_TRUE(Cursor->IsEmpty());
@@ -266,8 +254,7 @@ TEST(TKivoXmlParseTest, AddSiblingAppendsAtTheEndAndNotOnTheRoot)
     EXPECT_EQ(Cursor->Node().NodeType(), TXmlNodeType::Document);
 }
 
-TEST(TKivoXmlParseTest, RemoveNodeTakesOutADirectChild)
-{
+TEST(TKivoXmlParseTest, RemoveNodeTakesOutADirectChild) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b>1</b><b>2</b><c/></a>");
     Cursor->RemoveNode("b[1]");
     Cursor->RemoveNode("missing");
@@ -275,8 +262,7 @@ TEST(TKivoXmlParseTest, RemoveNodeTakesOutADirectChild)
     EXPECT_EQ(Cursor->Node().NodeName(), "a");
 }
 
-TEST(TKivoXmlParseTest, SetValueWritesTheFirstChildOrAddsText)
-{
+TEST(TKivoXmlParseTest, SetValueWritesTheFirstChildOrAddsText) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b>1</b><e/><m><!--c-->t</m></a>");
     ASSERT_TRUE(Cursor->MoveTo("b"));
     Cursor->SetValue("9");
@@ -288,8 +274,7 @@ TEST(TKivoXmlParseTest, SetValueWritesTheFirstChildOrAddsText)
     EXPECT_EQ(Saved(*Cursor), "<a><b>9</b><e>new</e><m><!--d-->t</m></a>");
 }
 
-TEST(TKivoXmlParseTest, AttributePathsReadAndWriteTheAttribute)
-{
+TEST(TKivoXmlParseTest, AttributePathsReadAndWriteTheAttribute) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b id='7'/></a>");
     EXPECT_EQ(Cursor->GetNodeValue("b@id"), "7");
     ASSERT_TRUE(Cursor->MoveTo("b@id", true));
@@ -297,8 +282,7 @@ TEST(TKivoXmlParseTest, AttributePathsReadAndWriteTheAttribute)
     EXPECT_EQ(Saved(*Cursor), "<a><b id=\"8\"/></a>");
 }
 
-TEST(TKivoXmlParseTest, CDataIsTrimmedOnReadAndWrittenAsGiven)
-{
+TEST(TKivoXmlParseTest, CDataIsTrimmedOnReadAndWrittenAsGiven) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a>t<![CDATA[ \t x y \n]]></a>");
     EXPECT_EQ(Cursor->CData(), "x y");
     Cursor->SetCData(" z ");
@@ -312,8 +296,7 @@ TEST(TKivoXmlParseTest, CDataIsTrimmedOnReadAndWrittenAsGiven)
     EXPECT_EQ(Saved(*Fresh), "<a><b/><![CDATA[q]]]]><![CDATA[>r]]></a>");
 }
 
-TEST(TKivoXmlParseTest, TextIsTheMarkupAndWritingItReplacesTheNode)
-{
+TEST(TKivoXmlParseTest, TextIsTheMarkupAndWritingItReplacesTheNode) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b>1<c/></b><d/></a>");
     ASSERT_TRUE(Cursor->MoveTo("b"));
     EXPECT_EQ(Cursor->Text(), "<b>1<c/></b>");
@@ -336,38 +319,40 @@ struct TEncodingCase {
     const char* Saved;
 };
 
-void PrintTo(const TEncodingCase& C, std::ostream* Os)
-{
+void PrintTo(const TEncodingCase& C, std::ostream* Os) {
     *Os << C.Doc << " <- \"" << C.NewEncoding << '"';
 }
 
 class TKivoXmlParseEncodingTest : public ::testing::TestWithParam<TEncodingCase> {};
 
-TEST_P(TKivoXmlParseEncodingTest, WritesTheDeclaredEncoding)
-{
+TEST_P(TKivoXmlParseEncodingTest, WritesTheDeclaredEncoding) {
     auto Cursor = TKivoXmlParse::LoadXMLFromString(GetParam().Doc);
     Cursor->SetEncoding(GetParam().NewEncoding);
-    EXPECT_EQ(Cursor->Encoding(), GetParam().NewEncoding[0] && std::string(GetParam().Doc).find("<?xml") == 0
-                                      ? GetParam().NewEncoding
-                                      : "");
+    EXPECT_EQ(Cursor->Encoding(),
+              GetParam().NewEncoding[0] && std::string(GetParam().Doc).find("<?xml") == 0
+                  ? GetParam().NewEncoding
+                  : "");
     EXPECT_EQ(Saved(*Cursor), GetParam().Saved);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Declarations, TKivoXmlParseEncodingTest,
-    ::testing::Values(
-        TEncodingCase{"<?xml version=\"1.0\"?><a/>", "UTF-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"},
-        TEncodingCase{"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>", "", "<?xml version=\"1.0\"?><a/>"},
-        TEncodingCase{"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>", "utf-8",
-                      "<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>"},
-        TEncodingCase{"<?xml version='1.0' encoding='utf-8'?><a/>", "UTF-8",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"},
-        TEncodingCase{"<?xml version=\"1.0\"?><a/>", "", "<?xml version=\"1.0\"?><a/>"},
-        TEncodingCase{"<a/>", "UTF-8", "<a/>"}),
-    [](const ::testing::TestParamInfo<TEncodingCase>& Info) { return "Case" + std::to_string(Info.index); });
+    ::testing::Values(TEncodingCase{"<?xml version=\"1.0\"?><a/>", "UTF-8",
+                                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"},
+                      TEncodingCase{"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>", "",
+                                    "<?xml version=\"1.0\"?><a/>"},
+                      TEncodingCase{"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>", "utf-8",
+                                    "<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>"},
+                      TEncodingCase{"<?xml version='1.0' encoding='utf-8'?><a/>", "UTF-8",
+                                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"},
+                      TEncodingCase{"<?xml version=\"1.0\"?><a/>", "",
+                                    "<?xml version=\"1.0\"?><a/>"},
+                      TEncodingCase{"<a/>", "UTF-8", "<a/>"}),
+    [](const ::testing::TestParamInfo<TEncodingCase>& Info) {
+        return "Case" + std::to_string(Info.index);
+    });
 
-TEST(TKivoXmlParseTest, SavesToAFileThatLoadsBack)
-{
+TEST(TKivoXmlParseTest, SavesToAFileThatLoadsBack) {
     kds::test::TTempDir Dir;
     auto Cursor = TKivoXmlParse::CreateDocument("orders");
     Cursor->AddNode("Order\\header\\TA001", "A&B");

@@ -1,18 +1,16 @@
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 
+#include "XmlTestPrint.h"
 #include "support/TempDir.h"
 #include "xml/TKivoXmlParse.h"
-#include "XmlTestPrint.h"
 
 namespace kds {
 namespace {
 
-std::string ParseErrorOf(const std::string& Text)
-{
+std::string ParseErrorOf(const std::string& Text) {
     try {
         ParseDocumentText(Text);
     } catch (const EXmlDomError& E) {
@@ -21,10 +19,9 @@ std::string ParseErrorOf(const std::string& Text)
     return "no error";
 }
 
-TEST(XmlDomTest, GivesStandardNamesKindsAndValues)
-{
-    const TXmlDocument Doc = ParseDocumentText(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><?pos v=1?><!--c--><r a='1'>t<![CDATA[x<y]]><k:e/></r>");
+TEST(XmlDomTest, GivesStandardNamesKindsAndValues) {
+    const TXmlDocument Doc = ParseDocumentText("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?pos "
+                                               "v=1?><!--c--><r a='1'>t<![CDATA[x<y]]><k:e/></r>");
     const TXmlNode DocNode = Doc.DocumentNode();
     EXPECT_EQ(DocNode.NodeName(), "#document");
     EXPECT_EQ(DocNode.NodeType(), 9);
@@ -55,8 +52,7 @@ TEST(XmlDomTest, GivesStandardNamesKindsAndValues)
     EXPECT_TRUE(Top[3].Attribute("b").IsNull());
 }
 
-TEST(XmlDomTest, DropsWhiteSpaceBetweenElementsButKeepsItInsideText)
-{
+TEST(XmlDomTest, DropsWhiteSpaceBetweenElementsButKeepsItInsideText) {
     const TXmlDocument Doc = ParseDocumentText("<r>\n  <a> x </a>\r\n  <b>  </b>\n</r>");
     const TXmlNode R = Doc.DocumentElement();
     EXPECT_EQ(R.ChildNodes().size(), 2u);
@@ -64,8 +60,7 @@ TEST(XmlDomTest, DropsWhiteSpaceBetweenElementsButKeepsItInsideText)
     EXPECT_FALSE(R.FirstChild().NextSibling().HasChildNodes());
 }
 
-TEST(XmlDomTest, RefusesToSetTheValueOfAnElement)
-{
+TEST(XmlDomTest, RefusesToSetTheValueOfAnElement) {
     TXmlDocument Doc = ParseDocumentText("<r><a/></r>");
     TXmlNode A = Doc.DocumentElement().FirstChild();
     EXPECT_THROW(A.SetNodeValue("x"), EXmlDomError);
@@ -73,8 +68,7 @@ TEST(XmlDomTest, RefusesToSetTheValueOfAnElement)
     EXPECT_THROW(DocNode.SetNodeValue("x"), EXmlDomError);
 }
 
-TEST(XmlDomTest, NodeKeepsItsDocumentAliveAfterEverythingElseIsGone)
-{
+TEST(XmlDomTest, NodeKeepsItsDocumentAliveAfterEverythingElseIsGone) {
     TXmlNode B;
     {
         auto Cursor = TKivoXmlParse::LoadXMLFromString("<a><b>kept</b></a>");
@@ -86,8 +80,7 @@ TEST(XmlDomTest, NodeKeepsItsDocumentAliveAfterEverythingElseIsGone)
     EXPECT_EQ(B.OwnerDocument().DocumentElement().Markup(), "<a><b>kept</b></a>");
 }
 
-TEST(XmlDomTest, RemovedNodesStaySafeToUseAndOutOfTheDocument)
-{
+TEST(XmlDomTest, RemovedNodesStaySafeToUseAndOutOfTheDocument) {
     TXmlDocument Doc = ParseDocumentText("<r><a>1</a><b/><c/></r>");
     TXmlNode R = Doc.DocumentElement();
     TXmlNode A = R.FirstChild();
@@ -109,8 +102,7 @@ TEST(XmlDomTest, RemovedNodesStaySafeToUseAndOutOfTheDocument)
     EXPECT_EQ(R.Markup(), "<r><b/><c/><a>1</a></r>");
 }
 
-TEST(XmlDomTest, HiddenHoldingPlaceNeverShowsAmongTheDocumentChildren)
-{
+TEST(XmlDomTest, HiddenHoldingPlaceNeverShowsAmongTheDocumentChildren) {
     TXmlDocument Doc = ParseDocumentText("<r/>");
     TXmlNode Orphan = Doc.CreateComment("later");
     TXmlNode DocNode = Doc.DocumentNode();
@@ -125,8 +117,7 @@ TEST(XmlDomTest, HiddenHoldingPlaceNeverShowsAmongTheDocumentChildren)
     EXPECT_EQ(DocNode.ChildNodes().size(), 1u);
 }
 
-TEST(XmlDomTest, KeepsOneRootElementAndNoTextAtTheTop)
-{
+TEST(XmlDomTest, KeepsOneRootElementAndNoTextAtTheTop) {
     TXmlDocument Doc = ParseDocumentText("<r/>");
     TXmlNode DocNode = Doc.DocumentNode();
     EXPECT_THROW(DocNode.AppendChild(Doc.CreateElement("s")), EXmlDomError);
@@ -138,8 +129,7 @@ TEST(XmlDomTest, KeepsOneRootElementAndNoTextAtTheTop)
     EXPECT_EQ(Doc.DocumentNode().Markup(), "<r><i/></r>");
 }
 
-TEST(XmlDomTest, RefusesNodesOfAnotherDocumentUntilImported)
-{
+TEST(XmlDomTest, RefusesNodesOfAnotherDocumentUntilImported) {
     TXmlDocument One = ParseDocumentText("<r/>");
     const TXmlDocument Two = ParseDocumentText("<s><t>x</t></s>");
     TXmlNode R = One.DocumentElement();
@@ -149,8 +139,7 @@ TEST(XmlDomTest, RefusesNodesOfAnotherDocumentUntilImported)
     EXPECT_EQ(Two.DocumentElement().Markup(), "<s><t>x</t></s>");
 }
 
-TEST(XmlDomTest, CreateElementChecksTheName)
-{
+TEST(XmlDomTest, CreateElementChecksTheName) {
     TXmlDocument Doc = TXmlDocument::Create();
     EXPECT_NO_THROW(Doc.CreateElement("k:Name_1-2.x"));
     for (const char* Bad : {"", "1a", "a b", "a<b", "..", "-a", "a/"})
@@ -162,37 +151,43 @@ struct TParseErrorCase {
     const char* Message;
 };
 
-void PrintTo(const TParseErrorCase& C, std::ostream* Os)
-{
+void PrintTo(const TParseErrorCase& C, std::ostream* Os) {
     *Os << ::testing::PrintToString(std::string(C.Text));
 }
 
 class XmlParseErrorTest : public ::testing::TestWithParam<TParseErrorCase> {};
 
-TEST_P(XmlParseErrorTest, ReportsReasonLineAndPosition)
-{
+TEST_P(XmlParseErrorTest, ReportsReasonLineAndPosition) {
     EXPECT_EQ(ParseErrorOf(GetParam().Text), GetParam().Message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Malformed, XmlParseErrorTest,
     ::testing::Values(
-        TParseErrorCase{"<a><b></a>",
-                        "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 1, position 9"},
-        TParseErrorCase{"<a>\n  <b>\r\n</a>",
-                        "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 3, position 3"},
+        TParseErrorCase{
+            "<a><b></a>",
+            "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 1, position 9"},
+        TParseErrorCase{
+            "<a>\n  <b>\r\n</a>",
+            "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 3, position 3"},
         // Positions count characters, not bytes.
-        TParseErrorCase{"<a>\xC3\xA9\xC3\xA9<b></a>",
-                        "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 1, position 11"},
-        TParseErrorCase{"<a/><b/>", "XML Parse Error:\n\rReason: Only one top level element is allowed in a "
-                                    "document\n\rError on line 1, position 5"},
-        TParseErrorCase{"  ", "XML Parse Error:\n\rReason: No document element found\n\rError on line 1, position 3"},
-        TParseErrorCase{"<a", "XML Parse Error:\n\rReason: Error parsing start element tag\n\rError on line 1, "
-                              "position 2"}),
-    [](const ::testing::TestParamInfo<TParseErrorCase>& Info) { return "Case" + std::to_string(Info.index); });
+        TParseErrorCase{
+            "<a>\xC3\xA9\xC3\xA9<b></a>",
+            "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 1, position 11"},
+        TParseErrorCase{"<a/><b/>",
+                        "XML Parse Error:\n\rReason: Only one top level element is allowed in a "
+                        "document\n\rError on line 1, position 5"},
+        TParseErrorCase{
+            "  ",
+            "XML Parse Error:\n\rReason: No document element found\n\rError on line 1, position 3"},
+        TParseErrorCase{
+            "<a", "XML Parse Error:\n\rReason: Error parsing start element tag\n\rError on line 1, "
+                  "position 2"}),
+    [](const ::testing::TestParamInfo<TParseErrorCase>& Info) {
+        return "Case" + std::to_string(Info.index);
+    });
 
-TEST(XmlDomTest, NeverLoadsExternalEntitiesOrDtds)
-{
+TEST(XmlDomTest, NeverLoadsExternalEntitiesOrDtds) {
     kds::test::TTempDir Dir;
     const auto Secret = Dir.WriteFile("secret.txt", "SECRET");
     const std::string Text = "<!DOCTYPE r SYSTEM \"" + (Dir.Path() / "none.dtd").string() +
@@ -203,8 +198,7 @@ TEST(XmlDomTest, NeverLoadsExternalEntitiesOrDtds)
     EXPECT_EQ(Doc.DocumentElement().FirstChild().NodeValue(), "&x;");
 }
 
-TEST(XmlDomTest, ValidateOptionIsKeptAndReportedBack)
-{
+TEST(XmlDomTest, ValidateOptionIsKeptAndReportedBack) {
     EXPECT_TRUE(ParseDocumentText("<r/>").Validate());
     kds::test::TTempDir Dir;
     EXPECT_FALSE(ReadDocumentFile(Dir.WriteFile("a.xml", "<r/>").string()).Validate());
@@ -213,8 +207,7 @@ TEST(XmlDomTest, ValidateOptionIsKeptAndReportedBack)
     EXPECT_FALSE(Doc.Validate());
 }
 
-TEST(XmlDomTest, RefusesFilesAboveTheSizeLimitWithoutParsingThem)
-{
+TEST(XmlDomTest, RefusesFilesAboveTheSizeLimitWithoutParsingThem) {
     kds::test::TTempDir Dir;
     const auto Big = Dir.Path() / "big.xml";
     {
@@ -227,7 +220,8 @@ TEST(XmlDomTest, RefusesFilesAboveTheSizeLimitWithoutParsingThem)
         ReadDocumentFile(Big.string());
         FAIL() << "no error";
     } catch (const EXmlDomError& E) {
-        EXPECT_NE(std::string(E.what()).find("larger than 67108864 bytes"), std::string::npos) << E.what();
+        EXPECT_NE(std::string(E.what()).find("larger than 67108864 bytes"), std::string::npos)
+            << E.what();
         EXPECT_EQ(std::string(E.what()).rfind("XML Parse Error:\n\rReason: ", 0), 0u);
     }
     // Exactly at the limit is still read (and here fails only on its NUL bytes).
@@ -239,31 +233,32 @@ TEST(XmlDomTest, RefusesFilesAboveTheSizeLimitWithoutParsingThem)
     }
 }
 
-TEST(XmlDomTest, SavesInTheDeclaredEncodingSoTheFileReadsBack)
-{
-    TXmlDocument Doc = ParseDocumentText("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xE9</r>");
+TEST(XmlDomTest, SavesInTheDeclaredEncodingSoTheFileReadsBack) {
+    TXmlDocument Doc =
+        ParseDocumentText("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xE9</r>");
     EXPECT_EQ(Doc.DocumentElement().FirstChild().NodeValue(), "caf\xC3\xA9");
     std::ostringstream Out;
     Doc.Save(Out);
     EXPECT_EQ(Out.str(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xE9</r>");
-    EXPECT_EQ(ParseDocumentText(Out.str()).DocumentElement().FirstChild().NodeValue(), "caf\xC3\xA9");
+    EXPECT_EQ(ParseDocumentText(Out.str()).DocumentElement().FirstChild().NodeValue(),
+              "caf\xC3\xA9");
 
-    TXmlDocument Plain = ParseDocumentText("<?xml version=\"1.0\" encoding=\"Big5\"?><r>\xA4\xA4</r>");
+    TXmlDocument Plain =
+        ParseDocumentText("<?xml version=\"1.0\" encoding=\"Big5\"?><r>\xA4\xA4</r>");
     std::ostringstream Same;
     Plain.Save(Same);
     EXPECT_EQ(Same.str(), "<?xml version=\"1.0\" encoding=\"Big5\"?><r>\xA4\xA4</r>");
 }
 
-TEST(XmlDomTest, EncodingGoesAfterTheVersionAndBeforeStandalone)
-{
+TEST(XmlDomTest, EncodingGoesAfterTheVersionAndBeforeStandalone) {
     TXmlDocument Doc = ParseDocumentText("<?xml version='1.0' standalone='yes'?><r/>");
     Doc.SetDeclaredEncoding("UTF-8");
-    EXPECT_EQ(Doc.DocumentNode().Markup(), "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><r/>");
+    EXPECT_EQ(Doc.DocumentNode().Markup(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><r/>");
     EXPECT_EQ(Doc.DeclaredEncoding(), "UTF-8");
 }
 
-TEST(XmlDomTest, DeeplyNestedDocumentsLoadWalkSaveAndFreeWithoutRecursion)
-{
+TEST(XmlDomTest, DeeplyNestedDocumentsLoadWalkSaveAndFreeWithoutRecursion) {
     const int Depth = 100000;
     std::string Text;
     for (int I = 0; I < Depth; ++I)
@@ -286,8 +281,7 @@ TEST(XmlDomTest, DeeplyNestedDocumentsLoadWalkSaveAndFreeWithoutRecursion)
     EXPECT_EQ(Deep.NodeName(), "e");
 }
 
-TEST(XmlDomTest, SaveFailureIsAnError)
-{
+TEST(XmlDomTest, SaveFailureIsAnError) {
     const TXmlDocument Doc = ParseDocumentText("<r/>");
     kds::test::TTempDir Dir;
     EXPECT_THROW(Doc.Save((Dir.Path() / "no" / "such" / "dir.xml").string()), EXmlDomError);

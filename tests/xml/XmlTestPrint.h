@@ -7,8 +7,7 @@
 namespace kds {
 
 // Readable node handles in test failures: the kind, name and markup.
-inline void PrintTo(const TXmlNode& Node, std::ostream* Os)
-{
+inline void PrintTo(const TXmlNode& Node, std::ostream* Os) {
     if (Node.IsNull())
         *Os << "(null node)";
     else
