@@ -7,6 +7,7 @@
 #include "base/DBXError.h"
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXRowBuffer.h"
+#include "support/ExpectError.h"
 
 using namespace kds;
 namespace DT = TDBXDataTypes;
@@ -91,13 +92,7 @@ TEST_F(ServerMethodCall, RefusesToFlushAReturnValueTheMethodDidNotSet) {
     PrepareEchoString();
     Receive({0x22, 0x61, 0x62, 0xC0});
     Params.NullOutParameters();
-    try {
-        Params.FlushReply();
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 11);
-        EXPECT_EQ(E.Message(), "Parameter not set for column number 1");
-    }
+    test::ExpectDBXError(11, "Parameter not set for column number 1", [&] { Params.FlushReply(); });
     // A result is set only for the call that set it.
     Receive({0x22, 0x61, 0x62, 0xC0});
     RunEchoString();
