@@ -20,7 +20,7 @@ constexpr int32_t TypeText = DT::WideStringType;
 constexpr int32_t TypeInt32 = DT::Int32Type;
 constexpr int32_t TypeBoolean = DT::BooleanType;
 
-struct TColumnSpec {
+struct TColumnDef {
     std::u16string_view Name;
     std::u16string_view Caption; // empty: the name
     int32_t DataType;
@@ -29,24 +29,24 @@ struct TColumnSpec {
 };
 
 std::unique_ptr<TDBXTable> MakeTable(TDBXContext* Context, std::u16string_view Name,
-                                     std::initializer_list<TColumnSpec> Specs) {
+                                     std::initializer_list<TColumnDef> Defs) {
     std::vector<std::unique_ptr<TDBXValueType>> Columns;
-    Columns.reserve(Specs.size());
-    for (const TColumnSpec& Spec : Specs) {
+    Columns.reserve(Defs.size());
+    for (const TColumnDef& Def : Defs) {
         auto Column = std::make_unique<TDBXValueType>(Context);
-        Column->SetName(std::u16string(Spec.Name));
-        Column->SetCaption(std::u16string(Spec.Caption.empty() ? Spec.Name : Spec.Caption));
-        Column->SetDataType(Spec.DataType);
-        Column->SetSize(Spec.Size);
-        Column->SetFlags(Spec.Flags);
+        Column->SetName(std::u16string(Def.Name));
+        Column->SetCaption(std::u16string(Def.Caption.empty() ? Def.Name : Def.Caption));
+        Column->SetDataType(Def.DataType);
+        Column->SetSize(Def.Size);
+        Column->SetFlags(Def.Flags);
         Columns.push_back(std::move(Column));
     }
     return std::make_unique<TDBXMemoryTable>(Context, std::u16string(Name), std::move(Columns));
 }
 
 // A column of a procedure table, sized by its data type.
-TColumnSpec Procedure(std::u16string_view Name, std::u16string_view Caption, int32_t DataType,
-                      int32_t Flags) {
+TColumnDef Procedure(std::u16string_view Name, std::u16string_view Caption, int32_t DataType,
+                     int32_t Flags) {
     return {Name, Caption, DataType, ProcedureColumnSize(DataType), Flags};
 }
 
