@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/AsciiText.h"
 #include "base/NumberFormat.h"
 #include "base/TextConvert.h"
 #include "data/JSONByteReader.h"
@@ -10,8 +11,6 @@
 namespace kds {
 
 namespace {
-
-constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::u16string AsciiToUtf16(const std::string& Text) {
     return std::u16string(Text.begin(), Text.end());
@@ -59,10 +58,10 @@ int32_t WriteQuoted(const std::u16string& Text, uint8_t* Data, int32_t Offset) {
             *Out++ = '\\';
             *Out++ = 'u';
         }
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 12) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 8) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 4) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[Ch & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 12) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 8) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 4) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[Ch & 0xF]);
     }
     *Out++ = '"';
     return static_cast<int32_t>(Out - Data);
@@ -412,16 +411,6 @@ private:
         return R.Offset();
     }
 
-    static int HexValue(uint8_t B) {
-        if (B >= '0' && B <= '9')
-            return B - '0';
-        if (B >= 'a' && B <= 'f')
-            return B - 'a' + 10;
-        if (B >= 'A' && B <= 'F')
-            return B - 'A' + 10;
-        return -1;
-    }
-
     // The string text at the reader (opening quote included) into Target.
     int32_t ParseString(TJSONString& Target) {
         R.ConsumeByte(); // the opening quote
@@ -490,7 +479,7 @@ private:
                     return Fail();
                 uint32_t Unit = 0;
                 for (int I = 0; I < 4; ++I) {
-                    const int Digit = HexValue(R.ConsumeByte());
+                    const int Digit = HexDigitValue(R.ConsumeByte());
                     if (Digit < 0)
                         return Fail();
                     Unit = (Unit << 4) | static_cast<uint32_t>(Digit);
