@@ -278,9 +278,10 @@ TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node) {
     Require();
     const int Type = Node.NodeType();
     if (Type == 0 || Type == TXmlNodeType::Attribute || Type == TXmlNodeType::Document ||
-        Node.FNode.type() == pugi::node_declaration || Node.FNode.type() == pugi::node_doctype)
+        Node.PugiNode().type() == pugi::node_declaration ||
+        Node.PugiNode().type() == pugi::node_doctype)
         throw EXmlDomError("This node cannot be imported");
-    const pugi::xml_node Copy = FData->Hold().append_copy(Node.FNode);
+    const pugi::xml_node Copy = FData->Hold().append_copy(Node.PugiNode());
     if (!Copy)
         throw EXmlDomError("The node cannot be imported");
     return TXmlNode(FData, Copy);
