@@ -18,15 +18,12 @@ using namespace valuedetail;
 // ---------------------------------------------------------------------------
 // Streams
 
-TDBXStreamValue::~TDBXStreamValue() {
-    Replace(nullptr, false);
-}
+TDBXStreamValue::TDBXStreamValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
+
+TDBXStreamValue::~TDBXStreamValue() = default;
 
 void TDBXStreamValue::Replace(TStream* Stream, bool Owns) {
-    if (FStream != nullptr && FOwnsStream && FStream != Stream)
-        delete FStream;
-    FStream = Stream;
-    FOwnsStream = Owns;
+    FStream.Reset(Stream, Owns);
     FWritten = false;
 }
 
@@ -36,12 +33,12 @@ void TDBXStreamValue::ClearValue() {
 
 int64_t TDBXStreamValue::GetValueSize() {
     Sync();
-    return FIsNull || FStream == nullptr ? 0 : FStream->Size();
+    return FIsNull || !FStream ? 0 : FStream->Size();
 }
 
 std::vector<uint8_t> TDBXStreamValue::GetBytes() {
     Sync();
-    if (FIsNull || FStream == nullptr)
+    if (FIsNull || !FStream)
         return {};
     const int64_t Position = FStream->Position();
     FStream->SetPosition(0);
@@ -52,13 +49,13 @@ std::vector<uint8_t> TDBXStreamValue::GetBytes() {
 
 TStream* TDBXStreamValue::GetStream() {
     Sync();
-    return FIsNull ? nullptr : FStream;
+    return FIsNull ? nullptr : FStream.Get();
 }
 
 TStream* TDBXStreamValue::GetStream(bool AInstanceOwner) {
     Sync();
-    FOwnsStream = AInstanceOwner;
-    return FIsNull ? nullptr : FStream;
+    FStream.SetOwns(AInstanceOwner);
+    return FIsNull ? nullptr : FStream.Get();
 }
 
 void TDBXStreamValue::SetStream(TStream* Stream, bool AInstanceOwner) {
@@ -113,9 +110,9 @@ std::u16string TDBXStreamValue::AsString() {
 }
 
 TStream* TDBXStreamValue::OverflowStream() {
-    if (!FWritten || FStream == nullptr || FStream->Position() >= FStream->Size())
+    if (!FWritten || !FStream || FStream->Position() >= FStream->Size())
         return nullptr;
-    return FStream;
+    return FStream.Get();
 }
 
 void TDBXStreamValue::ReadFromRow(TDBXRow& Row) {
@@ -128,7 +125,7 @@ void TDBXStreamValue::ReadFromRow(TDBXRow& Row) {
 }
 
 void TDBXStreamValue::WriteToRow(TDBXRow& Row) {
-    if (FStream == nullptr) {
+    if (!FStream) {
         Row.SetNull(*this);
         return;
     }
@@ -139,26 +136,23 @@ void TDBXStreamValue::WriteToRow(TDBXRow& Row) {
 // ---------------------------------------------------------------------------
 // Readers and connections
 
-TDBXReaderValue::~TDBXReaderValue() {
-    ClearValue();
-}
+TDBXReaderValue::TDBXReaderValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
+
+TDBXReaderValue::~TDBXReaderValue() = default;
 
 void TDBXReaderValue::ClearValue() {
-    if (FOwnsReader)
-        delete FReader;
-    FReader = nullptr;
-    FOwnsReader = false;
+    FReader.Reset();
 }
 
 TDBXReader* TDBXReaderValue::GetDBXReader() {
     Sync();
-    return FReader;
+    return FReader.Get();
 }
 
 TDBXReader* TDBXReaderValue::GetDBXReader(bool AInstanceOwner) {
     Sync();
-    FOwnsReader = AInstanceOwner;
-    return FReader;
+    FReader.SetOwns(AInstanceOwner);
+    return FReader.Get();
 }
 
 void TDBXReaderValue::SetDBXReader(TDBXReader* Value, bool AInstanceOwner) {
@@ -166,10 +160,7 @@ void TDBXReaderValue::SetDBXReader(TDBXReader* Value, bool AInstanceOwner) {
         SetNull();
         return;
     }
-    if (FReader != Value)
-        ClearValue();
-    FReader = Value;
-    FOwnsReader = AInstanceOwner;
+    FReader.Reset(Value, AInstanceOwner);
     Stored();
 }
 
@@ -181,7 +172,7 @@ void TDBXReaderValue::SetValue(TDBXValue& Other) {
 }
 
 void TDBXReaderValue::WriteToRow(TDBXRow& Row) {
-    if (FReader == nullptr)
+    if (!FReader)
         Row.SetNull(*this);
     else
         Row.SetDBXReader(*this, *FReader);
@@ -215,30 +206,23 @@ void TDBXConnectionValue::WriteToRow(TDBXRow& Row) {
 // ---------------------------------------------------------------------------
 // JSON
 
-TDBXJSONValue::~TDBXJSONValue() {
-    Replace(nullptr, false);
-}
+TDBXJSONValue::TDBXJSONValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
 
-void TDBXJSONValue::Replace(TJSONValue* Value, bool Owns) {
-    if (FJsonValue != nullptr && FOwnsJsonValue && FJsonValue != Value)
-        delete FJsonValue;
-    FJsonValue = Value;
-    FOwnsJsonValue = Owns;
-}
+TDBXJSONValue::~TDBXJSONValue() = default;
 
 void TDBXJSONValue::ClearValue() {
-    Replace(nullptr, false);
+    FJsonValue.Reset();
 }
 
 TJSONValue* TDBXJSONValue::GetJSONValue() {
     Sync();
-    return FJsonValue;
+    return FJsonValue.Get();
 }
 
 TJSONValue* TDBXJSONValue::GetJSONValue(bool AInstanceOwner) {
     Sync();
-    FOwnsJsonValue = AInstanceOwner;
-    return FJsonValue;
+    FJsonValue.SetOwns(AInstanceOwner);
+    return FJsonValue.Get();
 }
 
 void TDBXJSONValue::SetJSONValue(TJSONValue* Value, bool AInstanceOwner) {
@@ -246,7 +230,7 @@ void TDBXJSONValue::SetJSONValue(TJSONValue* Value, bool AInstanceOwner) {
         SetNull();
         return;
     }
-    Replace(Value, AInstanceOwner);
+    FJsonValue.Reset(Value, AInstanceOwner);
     Stored();
 }
 
@@ -267,7 +251,7 @@ TObject* TDBXJSONValue::GetObjectValue(bool AInstanceOwner) {
 
 std::u16string TDBXJSONValue::GetWideString() {
     Sync();
-    return FJsonValue != nullptr ? FJsonValue->Value() : std::u16string();
+    return FJsonValue ? FJsonValue->Value() : std::u16string();
 }
 
 void TDBXJSONValue::SetValue(TDBXValue& Other) {
@@ -284,24 +268,24 @@ void TDBXJSONValue::SetValue(TDBXValue& Other) {
 
 int32_t TDBXJSONValue::EstimatedByteSize() {
     Sync();
-    return FJsonValue != nullptr ? FJsonValue->EstimatedByteSize() : 0;
+    return FJsonValue ? FJsonValue->EstimatedByteSize() : 0;
 }
 
 int32_t TDBXJSONValue::ToBytes(uint8_t* Data, int32_t Offset) {
     Sync();
-    return FJsonValue != nullptr ? FJsonValue->ToBytes(Data, Offset) : 0;
+    return FJsonValue ? FJsonValue->ToBytes(Data, Offset) : 0;
 }
 
 void TDBXJSONValue::ReadFromRow(TDBXRow& Row) {
     std::unique_ptr<TJSONValue> Tree;
     Row.GetJSONValue(*this, Tree, FIsNull);
-    Replace(Tree.release(), true);
-    if (FJsonValue == nullptr)
+    FJsonValue.Reset(Tree.release(), true);
+    if (!FJsonValue)
         FIsNull = true;
 }
 
 void TDBXJSONValue::WriteToRow(TDBXRow& Row) {
-    if (FJsonValue == nullptr)
+    if (!FJsonValue)
         Row.SetNull(*this);
     else
         Row.SetJSONValue(*this, *FJsonValue);
