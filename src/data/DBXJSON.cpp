@@ -1,6 +1,9 @@
 #include "data/DBXJSON.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "base/AsciiText.h"
 #include "base/NumberFormat.h"
@@ -71,6 +74,43 @@ void FreeIfOwned(const TJSONAncestor* Node) {
         delete Node;
 }
 
+// Makes NewItems the container's list and frees the items of the old list
+// that it no longer holds (when Owned). Never fails: the quick lookup needs
+// memory, and without it the old items are looked up one by one.
+template <typename TItem>
+void ReplaceList(std::vector<TItem*>& Items, std::vector<TItem*> NewItems) {
+    NewItems.erase(std::remove(NewItems.begin(), NewItems.end(), nullptr), NewItems.end());
+    const std::vector<TItem*> Old = std::exchange(Items, std::move(NewItems));
+    std::vector<const TItem*> Sorted;
+    constexpr size_t LinearLimit = 16;
+    if (Old.size() > LinearLimit) {
+        try {
+            Sorted.assign(Items.begin(), Items.end());
+            std::sort(Sorted.begin(), Sorted.end());
+        } catch (const std::bad_alloc&) {
+            Sorted.clear();
+        }
+    }
+    const bool Quick = !Sorted.empty() || Items.empty();
+    for (const TItem* Item : Old) {
+        const bool Stays = Quick ? std::binary_search(Sorted.begin(), Sorted.end(), Item)
+                                 : std::find(Items.begin(), Items.end(), Item) != Items.end();
+        if (!Stays)
+            FreeIfOwned(Item);
+    }
+}
+
+// The raw pointers of a list handed over in unique_ptrs. Should the list
+// itself not fit in memory, the unique_ptrs still free every item.
+template <typename TItem>
+std::vector<TItem*> ReleaseAll(std::vector<std::unique_ptr<TItem>>& Handed) {
+    std::vector<TItem*> Raw;
+    Raw.reserve(Handed.size());
+    for (std::unique_ptr<TItem>& Item : Handed)
+        Raw.push_back(Item.release());
+    return Raw;
+}
+
 // Objects and arrays share one layout: an opening byte, the items joined by
 // ",", a closing byte.
 template <typename TItem> int32_t ListEstimatedByteSize(const std::vector<TItem*>& Items) {
@@ -108,6 +148,10 @@ std::u16string ListToString(const std::vector<TItem*>& Items, char16_t Open, cha
 }
 
 } // namespace
+
+void TJSONNodeDeleter::operator()(const TJSONAncestor* Node) const noexcept {
+    FreeIfOwned(Node);
+}
 
 // --- TJSONAncestor ---------------------------------------------------------
 
@@ -214,10 +258,18 @@ TJSONNumber* TJSONNumber::DoClone() const {
 TJSONPair::TJSONPair(TJSONString* Str, TJSONValue* Value) : FJsonString(Str), FJsonValue(Value) {}
 
 TJSONPair::TJSONPair(const std::u16string& Str, TJSONValue* Value)
-    : FJsonString(new TJSONString(Str)), FJsonValue(Value) {}
+    : TJSONPair(Str, TJSONNodePtr<TJSONValue>(Value)) {}
 
-TJSONPair::TJSONPair(const std::u16string& Str, const std::u16string& Value)
-    : FJsonString(new TJSONString(Str)), FJsonValue(new TJSONString(Value)) {}
+// The value stays in its handle until the name exists, so that a failure to
+// make the name frees it.
+TJSONPair::TJSONPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Value)
+    : FJsonString(new TJSONString(Str)), FJsonValue(Value.release()) {}
+
+TJSONPair::TJSONPair(const std::u16string& Str, const std::u16string& Value) {
+    auto Name = std::make_unique<TJSONString>(Str);
+    FJsonValue = new TJSONString(Value);
+    FJsonString = Name.release();
+}
 
 TJSONPair::~TJSONPair() {
     delete FJsonString;
@@ -313,10 +365,10 @@ TJSONPair* TJSONObject::Get(const std::u16string& PairName) const {
     return nullptr;
 }
 
-std::unique_ptr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairName) {
+TJSONNodePtr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairName) {
     for (auto It = FMembers.begin(); It != FMembers.end(); ++It) {
         if ((*It)->JsonString() && (*It)->JsonString()->Text() == PairName) {
-            std::unique_ptr<TJSONPair> Pair(*It);
+            TJSONNodePtr<TJSONPair> Pair(*It);
             FMembers.erase(It);
             return Pair;
         }
@@ -325,29 +377,53 @@ std::unique_ptr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairNam
 }
 
 TJSONObject* TJSONObject::AddPair(TJSONPair* Pair) {
+    return AddPair(TJSONNodePtr<TJSONPair>(Pair));
+}
+
+TJSONObject* TJSONObject::AddPair(TJSONNodePtr<TJSONPair> Pair) {
     if (Pair) {
-        FMembers.push_back(nullptr);
-        FMembers.back() = Pair;
+        FMembers.push_back(Pair.get());
+        Pair.release();
     }
     return this;
 }
 
 TJSONObject* TJSONObject::AddPair(TJSONString* Str, TJSONValue* Val) {
-    if (Str && Val)
-        return AddPair(new TJSONPair(Str, Val));
-    FreeIfOwned(Str);
-    FreeIfOwned(Val);
-    return this;
+    return AddPair(TJSONNodePtr<TJSONString>(Str), TJSONNodePtr<TJSONValue>(Val));
+}
+
+// A part given alone is freed by its handle.
+TJSONObject* TJSONObject::AddPair(TJSONNodePtr<TJSONString> Str, TJSONNodePtr<TJSONValue> Val) {
+    if (!Str || !Val)
+        return this;
+    TJSONNodePtr<TJSONPair> Pair(new TJSONPair(Str.get(), Val.get()));
+    Str.release();
+    Val.release();
+    return AddPair(std::move(Pair));
 }
 
 TJSONObject* TJSONObject::AddPair(const std::u16string& Str, TJSONValue* Val) {
-    if (Val)
-        AddPair(new TJSONPair(Str, Val));
-    return this;
+    return AddPair(Str, TJSONNodePtr<TJSONValue>(Val));
+}
+
+TJSONObject* TJSONObject::AddPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Val) {
+    if (!Val)
+        return this;
+    // The pair's memory is had before Val moves into it: a failure there
+    // leaves Val to its handle.
+    return AddPair(TJSONNodePtr<TJSONPair>(new TJSONPair(Str, std::move(Val))));
 }
 
 TJSONObject* TJSONObject::AddPair(const std::u16string& Str, const std::u16string& Val) {
-    return AddPair(new TJSONPair(Str, Val));
+    return AddPair(TJSONNodePtr<TJSONPair>(new TJSONPair(Str, Val)));
+}
+
+void TJSONObject::SetMemberList(std::vector<TJSONPair*> AList) {
+    ReplaceList(FMembers, std::move(AList));
+}
+
+void TJSONObject::SetMemberList(std::vector<std::unique_ptr<TJSONPair>> AList) {
+    ReplaceList(FMembers, ReleaseAll(AList));
 }
 
 void TJSONObject::AddDescendant(TJSONAncestor* Descendant) {
@@ -361,7 +437,7 @@ TJSONObject* TJSONObject::DoClone() const {
     auto Copy = std::make_unique<TJSONObject>();
     Copy->FMembers.reserve(FMembers.size());
     for (const TJSONPair* Pair : FMembers)
-        Copy->AddPair(Pair->Clone().release());
+        Copy->AddPair(Pair->Clone());
     return Copy.release();
 }
 
@@ -371,12 +447,16 @@ TJSONArray::TJSONArray(TJSONValue* FirstElem) {
     AddElement(FirstElem);
 }
 
-TJSONArray::TJSONArray(TJSONValue* FirstElem, TJSONValue* SecondElem) {
+// Both constructors delegate, so that a failure to add the second element
+// runs the destructor, which frees the first.
+TJSONArray::TJSONArray(TJSONValue* FirstElem, TJSONValue* SecondElem) : TJSONArray() {
+    TJSONNodePtr<TJSONValue> Second(SecondElem);
     AddElement(FirstElem);
-    AddElement(SecondElem);
+    AddElement(std::move(Second));
 }
 
-TJSONArray::TJSONArray(const std::u16string& FirstElem, const std::u16string& SecondElem) {
+TJSONArray::TJSONArray(const std::u16string& FirstElem, const std::u16string& SecondElem)
+    : TJSONArray() {
     Add(FirstElem);
     Add(SecondElem);
 }
@@ -405,9 +485,13 @@ TJSONValue* TJSONArray::Get(int32_t Index) const {
 }
 
 void TJSONArray::AddElement(TJSONValue* Element) {
+    AddElement(TJSONNodePtr<TJSONValue>(Element));
+}
+
+void TJSONArray::AddElement(TJSONNodePtr<TJSONValue> Element) {
     if (Element) {
-        FElements.push_back(nullptr);
-        FElements.back() = Element;
+        FElements.push_back(Element.get());
+        Element.release();
     }
 }
 
@@ -436,6 +520,14 @@ TJSONArray* TJSONArray::Add(double Element) {
     return this;
 }
 
+void TJSONArray::SetElements(std::vector<TJSONValue*> AList) {
+    ReplaceList(FElements, std::move(AList));
+}
+
+void TJSONArray::SetElements(std::vector<std::unique_ptr<TJSONValue>> AList) {
+    ReplaceList(FElements, ReleaseAll(AList));
+}
+
 TJSONArray* TJSONArray::Add(bool Element) {
     if (Element)
         AddElement(new TJSONTrue());
@@ -457,10 +549,10 @@ TJSONArray* TJSONArray::Add(TJSONArray* Element) {
     return this;
 }
 
-std::unique_ptr<TJSONValue> TJSONArray::Pop() {
+TJSONNodePtr<TJSONValue> TJSONArray::Pop() {
     if (FElements.empty())
         return nullptr;
-    std::unique_ptr<TJSONValue> First(FElements.front());
+    TJSONNodePtr<TJSONValue> First(FElements.front());
     FElements.erase(FElements.begin());
     return First;
 }
@@ -476,7 +568,7 @@ TJSONArray* TJSONArray::DoClone() const {
     auto Copy = std::make_unique<TJSONArray>();
     Copy->FElements.reserve(FElements.size());
     for (const TJSONValue* Element : FElements)
-        Copy->AddElement(Element->Clone().release());
+        Copy->AddElement(Element->Clone());
     return Copy.release();
 }
 
