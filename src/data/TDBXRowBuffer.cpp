@@ -1,6 +1,7 @@
 #include "data/TDBXRowBuffer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -48,6 +49,26 @@ void EncodeLowBytes(uint8_t* Out, uint64_t Value, int32_t N) {
     uint8_t Wide[8];
     EncodeBigEndian64(Wide, Value);
     std::memcpy(Out, Wide + (8 - N), static_cast<size_t>(N));
+}
+
+std::string Padded(const char* Pattern, int A, int B, int C) {
+    char Text[48];
+    std::snprintf(Text, sizeof Text, Pattern, A, B, C);
+    return Text;
+}
+
+// Why the date and time fields of a timestamp (with or without offset) cannot
+// be written as they stand; empty when they can.
+template <typename T> std::string DateTimePartsFault(const T& V) {
+    if (V.Fractions > 999)
+        return "Timestamp millisecond part " + std::to_string(V.Fractions) + " is above 999";
+    if (!IsValidDate(V.Year, V.Month, V.Day))
+        return "Timestamp date part " + Padded("%04d-%02d-%02d", V.Year, V.Month, V.Day) +
+               " is not a date of the years 1 to 9999";
+    if (!IsValidTimeOfDay(V.Hour, V.Minute, V.Second))
+        return "Timestamp time part " + Padded("%02d:%02d:%02d", V.Hour, V.Minute, V.Second) +
+               " is not a time of day";
+    return {};
 }
 
 } // namespace
@@ -173,20 +194,25 @@ void TDBXRowBuffer::WriteSingle(float Value) {
 }
 
 void TDBXRowBuffer::WriteDate(TDBXDate Value) {
+    if (!IsValidDBXDate(Value))
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Date day number " + std::to_string(Value) + " is outside the years 1 to 9999");
     int32_t Y = 0, M = 0, D = 0;
     DecodeDBXDate(Value, Y, M, D);
     WriteInt64(int64_t(Y) * 512 + M * 32 + D);
 }
 
 void TDBXRowBuffer::WriteTime(TDBXTime Value) {
+    if (Value < 0 || Value >= MSecsPerDay)
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Time " + std::to_string(Value) + " ms is not a time of day");
     WriteInt64(Value);
 }
 
 void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
     BeginWrite();
-    if (Value.Fractions > 999)
-        Fail(TDBXErrorCodes::InvalidTime,
-             "Timestamp millisecond part " + std::to_string(Value.Fractions) + " is above 999");
+    if (const std::string Fault = DateTimePartsFault(Value); !Fault.empty())
+        Fail(TDBXErrorCodes::InvalidTime, Fault);
     int64_t Seconds = 0;
     if (!LocalTimeStampToUnixSeconds(Value, Seconds))
         Fail(TDBXErrorCodes::InvalidTime, "");
@@ -204,6 +230,13 @@ void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
 }
 
 void TDBXRowBuffer::WriteTimeStampOffset(const TSQLTimeStampOffset& Value) {
+    if (const std::string Fault = DateTimePartsFault(Value); !Fault.empty())
+        Fail(TDBXErrorCodes::InvalidTime, Fault);
+    if (Value.TimeZoneHour < -14 || Value.TimeZoneHour > 14 || Value.TimeZoneMinute < -59 ||
+        Value.TimeZoneMinute > 59)
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Timestamp offset part " + std::to_string(Value.TimeZoneHour) + ":" +
+                 std::to_string(Value.TimeZoneMinute) + " is beyond 14:59 either way");
     std::vector<uint8_t> Unused;
     WriteAnsiString(TDBXFormatter::Default().TimeStampOffsetToString(Value), Unused);
 }
