@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/DBXContext.h"
+#include "support/ExpectError.h"
 
 using namespace kds;
 
@@ -20,26 +21,9 @@ TEST(TDBXContextTest, FreshContextHasDefaultTraceSettingsAndTracesNothing) {
 
 TEST(TDBXContextTest, ErrorRaisesCodeWithDefaultOrGivenMessage) {
     const TDBXContext Ctx;
-    try {
-        Ctx.Error(30, "");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 30);
-        EXPECT_EQ(E.Message(), "DBX Error:  Error Code:  30");
-    }
-    try {
-        Ctx.Error(2, "no room");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 2);
-        EXPECT_EQ(E.Message(), "no room");
-    }
-    try {
-        Ctx.Error(101, "");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.Message(), "DBX Error:  Vendor error");
-    }
+    test::ExpectDBXError(30, "DBX Error:  Error Code:  30", [&] { Ctx.Error(30, ""); });
+    test::ExpectDBXError(2, "no room", [&] { Ctx.Error(2, "no room"); });
+    test::ExpectDBXError(101, "DBX Error:  Vendor error", [&] { Ctx.Error(101, ""); });
 }
 
 TEST(TDBXContextTest, ErrorHookSeesTheErrorBeforeItIsRaised) {
@@ -53,13 +37,7 @@ TEST(TDBXContextTest, ErrorHookSeesTheErrorBeforeItIsRaised) {
 TEST(TDBXContextTest, ErrorHookThatRaisesReplacesTheError) {
     TDBXContext Ctx;
     Ctx.SetOnError([](TDBXError&) { throw TDBXError(27, "replaced"); });
-    try {
-        Ctx.Error(9, "original");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 27);
-        EXPECT_EQ(E.Message(), "replaced");
-    }
+    test::ExpectDBXError(27, "replaced", [&] { Ctx.Error(9, "original"); });
 }
 
 TEST(TDBXContextTest, TraceHookReceivesRecordAndItsAnswerIsReturned) {

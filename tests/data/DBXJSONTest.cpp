@@ -9,6 +9,7 @@
 
 #include "AllocationFailure.h"
 #include "base/NumberFormat.h"
+#include "support/ExpectError.h"
 #include "support/TestNames.h"
 
 using namespace kds;
@@ -239,12 +240,8 @@ TEST_P(TJSONUtf8ErrorTest, RaisesWithTheAbsolutePosition) {
     const Utf8ErrorCase& C = GetParam();
     const std::vector<uint8_t> Data = Bytes(C.Data);
     const int32_t End = C.End < 0 ? static_cast<int32_t>(Data.size()) : C.End;
-    try {
-        TJSONObject::ParseJSONValue(Data, C.Offset, End, true);
-        FAIL() << "no exception";
-    } catch (const TJSONException& E) {
-        EXPECT_STREQ(E.what(), C.Message);
-    }
+    test::ExpectErrorText<TJSONException>(
+        C.Message, [&] { TJSONObject::ParseJSONValue(Data, C.Offset, End, true); });
 }
 
 const Utf8ErrorCase Utf8ErrorCases[] = {
@@ -412,18 +409,10 @@ TEST(TJSONNumberTest, ConvertsItsText) {
 }
 
 TEST(TJSONNumberTest, RaisesConversionErrorsOnOtherText) {
-    try {
-        TJSONNumber(u"1.5").AsInt();
-        FAIL();
-    } catch (const EConvertError& E) {
-        EXPECT_STREQ(E.what(), "'1.5' is not a valid integer value");
-    }
-    try {
-        TJSONNumber(u"1,5").AsDouble();
-        FAIL();
-    } catch (const EConvertError& E) {
-        EXPECT_STREQ(E.what(), "'1,5' is not a valid floating point value");
-    }
+    test::ExpectErrorText<EConvertError>("'1.5' is not a valid integer value",
+                                         [] { TJSONNumber(u"1.5").AsInt(); });
+    test::ExpectErrorText<EConvertError>("'1,5' is not a valid floating point value",
+                                         [] { TJSONNumber(u"1,5").AsDouble(); });
     EXPECT_THROW(TJSONNumber(u"2147483648").AsInt(), EConvertError);
     EXPECT_THROW(TJSONNumber().AsDouble(), EConvertError);
 }
