@@ -9,6 +9,7 @@
 
 #include "AllocationFailure.h"
 #include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
 #include "support/ExpectError.h"
 #include "support/TestNames.h"
 
@@ -417,19 +418,14 @@ TEST(TJSONNumberTest, RaisesConversionErrorsOnOtherText) {
     EXPECT_THROW(TJSONNumber().AsDouble(), EConvertError);
 }
 
-class TJSONNumberValueTest : public testing::Test {
-protected:
-    void SetUp() override { FSaved = TNumberFormat::DecimalSeparator(); }
-    void TearDown() override { TNumberFormat::SetDecimalSeparator(FSaved); }
-    char16_t FSaved = u'.';
-};
-
-TEST_F(TJSONNumberValueTest, ValueUsesTheProcessWideSeparator) {
+TEST(TJSONNumberValueTest, ValueUsesTheProcessWideSeparator) {
     const TJSONNumber N(u"1.50");
-    TNumberFormat::SetDecimalSeparator(u',');
-    EXPECT_EQ(N.Value(), u"1,5");
-    EXPECT_EQ(N.ToString(), u"1.50");
-    TNumberFormat::SetDecimalSeparator(u'.');
+    {
+        test::TDecimalSeparatorScope Comma(u',');
+        EXPECT_EQ(N.Value(), u"1,5");
+        EXPECT_EQ(N.ToString(), u"1.50");
+    }
+    test::TDecimalSeparatorScope Point(u'.');
     EXPECT_EQ(N.Value(), u"1.5");
     EXPECT_EQ(TJSONNumber(u"1e20").Value(), u"1E20");
 }

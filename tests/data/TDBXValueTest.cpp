@@ -13,6 +13,7 @@
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXRow.h"
 #include "data/TDBXRowBuffer.h"
+#include "support/DecimalSeparatorScope.h"
 #include "support/ExpectError.h"
 
 using namespace kds;
@@ -256,7 +257,7 @@ void PrintTo(const TextConversion& C, std::ostream* Os) {
 class TextConversions : public ::testing::TestWithParam<TextConversion> {};
 
 TEST_P(TextConversions, ConvertLikeTheRuntime) {
-    TNumberFormat::SetDecimalSeparator(u',');
+    test::TDecimalSeparatorScope Comma(u',');
     for (int32_t Code : {DT::WideStringType, DT::AnsiStringType}) {
         auto V = Make(Code);
         V->SetString(GetParam().Text);
@@ -265,7 +266,6 @@ TEST_P(TextConversions, ConvertLikeTheRuntime) {
         EXPECT_EQ(V->AsBoolean(), GetParam().AsBoolean);
         EXPECT_EQ(V->AsString(), GetParam().Text);
     }
-    TNumberFormat::SetDecimalSeparator(u'.');
 }
 
 INSTANTIATE_TEST_SUITE_P(
