@@ -138,10 +138,7 @@ const ParseCase ParseCases[] = {
     {"BackslashBeforeFourByte", "\"\\\xF0\x9F\x98\x80\"", true, "\"\\\\uD83D\\uDE00\""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, TJSONParseTest, testing::ValuesIn(ParseCases),
-                         [](const testing::TestParamInfo<ParseCase>& Info) {
-                             return std::string(Info.param.Name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, TJSONParseTest, testing::ValuesIn(ParseCases), test::TCaseName{});
 
 TEST(TJSONParseTest, KeepsNumberTextExactly) {
     for (const char* Text : {"-0", "1.50", "1.5e-3", "2E+10", "123456789012345678901234567890"}) {
@@ -267,9 +264,7 @@ const Utf8ErrorCase Utf8ErrorCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, TJSONUtf8ErrorTest, testing::ValuesIn(Utf8ErrorCases),
-                         [](const testing::TestParamInfo<Utf8ErrorCase>& Info) {
-                             return std::string(Info.param.Name);
-                         });
+                         test::TCaseName{});
 
 TEST(TJSONUtf8ErrorTest, ByteModeNeverRaises) {
     EXPECT_EQ(ParseBytes("\x80", false), nullptr);

@@ -194,13 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"JSON string reset",
                    [](TDBXRowBuffer& B) { B.WriteJSON(TJSONString(u"reset")); },
                    {0x40, 0, 0, 0, 7, '"', 'r', 'e', 's', 'e', 't', '"'}}),
-    [](const auto& Info) {
-        std::string N = Info.param.Name;
-        for (char& C : N)
-            if (!isalnum(static_cast<unsigned char>(C)))
-                C = '_';
-        return N;
-    });
+    test::TCaseName{});
 
 // --- Decoding what was written, and what peers send ------------------------
 
@@ -559,13 +553,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {0x60},
                 0,
                 "Invalid callback header byte encountered"}),
-    [](const auto& Info) {
-        std::string N = Info.param.Name;
-        for (char& C : N)
-            if (!isalnum(static_cast<unsigned char>(C)))
-                C = '_';
-        return N;
-    });
+    test::TCaseName{});
 
 TEST(TDBXRowBufferTest, RejectsAnOrdinalBeyondTheRow) {
     TDBXRowBuffer B;
