@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AsciiText.h"
 #include "base/DBXError.h"
 #include "data/DBXJSON.h"
 #include "data/TStream.h"
@@ -22,13 +23,12 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 std::string Hex(const Bytes& B) {
-    static const char* Digits = "0123456789ABCDEF";
     std::string S;
     for (size_t I = 0; I < B.size(); ++I) {
         if (I)
             S += ' ';
-        S += Digits[B[I] >> 4];
-        S += Digits[B[I] & 15];
+        S += UpperHexDigits[B[I] >> 4];
+        S += UpperHexDigits[B[I] & 15];
     }
     return S;
 }
