@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <utility>
 
@@ -86,14 +87,15 @@ void ReplaceList(std::vector<TItem*>& Items, std::vector<TItem*> NewItems) {
     if (Old.size() > LinearLimit) {
         try {
             Sorted.assign(Items.begin(), Items.end());
-            std::sort(Sorted.begin(), Sorted.end());
+            std::sort(Sorted.begin(), Sorted.end(), std::less<const TItem*>());
         } catch (const std::bad_alloc&) {
             Sorted.clear();
         }
     }
     const bool Quick = !Sorted.empty() || Items.empty();
     for (const TItem* Item : Old) {
-        const bool Stays = Quick ? std::binary_search(Sorted.begin(), Sorted.end(), Item)
+        const bool Stays = Quick ? std::binary_search(Sorted.begin(), Sorted.end(), Item,
+                                                      std::less<const TItem*>())
                                  : std::find(Items.begin(), Items.end(), Item) != Items.end();
         if (!Stays)
             FreeIfOwned(Item);

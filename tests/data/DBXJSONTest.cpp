@@ -739,7 +739,10 @@ const TOutOfMemoryCase OutOfMemoryCases[] = {
          TJSONObject O;
          auto Name = Counted(u"n", C);
          auto Value = Counted(u"v", C);
-         auto Pair = std::make_unique<TJSONPair>(Name.release(), Value.release());
+         // The pair's memory is had before the parts move into it.
+         std::unique_ptr<TJSONPair> Pair(new TJSONPair(Name.get(), Value.get()));
+         Name.release();
+         Value.release();
          O.AddPair(Pair.release());
      }},
     {"AddPairToLongObject",
