@@ -3,5 +3,6 @@
 # 100,000 lines.
 if(TARGET kds_app)
   kds_add_bench(bench_intake ${CMAKE_CURRENT_LIST_DIR}/IntakeBench.cpp)
-  target_link_libraries(bench_intake PRIVATE kds_app)
+  find_package(pugixml REQUIRED)
+  target_link_libraries(bench_intake PRIVATE kds_app pugixml::static)
 endif()

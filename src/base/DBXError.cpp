@@ -4,84 +4,84 @@ namespace kds {
 
 std::string ErrorCodeText(int32_t ErrorCode) {
     switch (ErrorCode) {
-    case 0:
+    case TDBXErrorCodes::None:
         return "None";
-    case 1:
+    case TDBXErrorCodes::Warning:
         return "Warning";
-    case 2:
+    case TDBXErrorCodes::NoMemory:
         return "Insufficient memory to complete the operation";
-    case 3:
+    case TDBXErrorCodes::UnsupportedFieldType:
         return "Unsupported field type";
-    case 4:
+    case TDBXErrorCodes::InvalidHandle:
         return "Unexpected internal error. DBX Object such as a connection, command, or reader "
                "may already be closed.";
-    case 5:
+    case TDBXErrorCodes::NotSupported:
         return "Not supported";
-    case 6:
+    case TDBXErrorCodes::InvalidTime:
         return "Invalid time";
-    case 7:
+    case TDBXErrorCodes::InvalidType:
         return "Invalid type";
-    case 8:
+    case TDBXErrorCodes::InvalidOrdinal:
         return "Invalid ordinal";
-    case 9:
+    case TDBXErrorCodes::InvalidParameter:
         return "Invalid parameter";
-    case 10:
+    case TDBXErrorCodes::EOF_:
         return "No more rows";
-    case 11:
+    case TDBXErrorCodes::ParameterNotSet:
         return "Parameter not set";
-    case 12:
+    case TDBXErrorCodes::InvalidUserOrPassword:
         return "Invalid username or password";
-    case 13:
+    case TDBXErrorCodes::InvalidPrecision:
         return "Invalid precision";
-    case 14:
+    case TDBXErrorCodes::InvalidLength:
         return "Invalid length";
-    case 15:
+    case TDBXErrorCodes::InvalidIsolationLevel:
         return "Invalid isolation level";
-    case 16:
+    case TDBXErrorCodes::InvalidTransactionId:
         return "Invalid transaction id";
-    case 17:
+    case TDBXErrorCodes::DuplicateTransactionId:
         return "Duplicate transaction id";
-    case 18:
+    case TDBXErrorCodes::DriverRestricted:
         return "Driver restricted";
-    case 19:
+    case TDBXErrorCodes::TransactionActive:
         return "Transaction active";
-    case 20:
+    case TDBXErrorCodes::MultipleTransactionNotEnabled:
         return "Multiple transaction not enabled";
-    case 21:
+    case TDBXErrorCodes::ConnectionFailed:
         return "Connection failed";
-    case 22:
+    case TDBXErrorCodes::DriverInitFailed:
         return "Driver could not be properly initialized.  Client library may be missing, not "
                "installed properly, of the wrong version, or the driver may be missing from the "
                "system path.";
-    case 23:
+    case TDBXErrorCodes::OptimisticLockFailed:
         return "Optimistic lock failed";
-    case 24:
+    case TDBXErrorCodes::InvalidReference:
         return "Invalid reference";
-    case 25:
+    case TDBXErrorCodes::NoTable:
         return "No table";
-    case 26:
+    case TDBXErrorCodes::MissingParameterMarker:
         return "Missing parameter marker";
-    case 27:
+    case TDBXErrorCodes::NotImplemented:
         return "Not implemented";
-    case 28:
+    case TDBXErrorCodes::DriverIncompatible:
         return "Driver incompatible";
-    case 29:
+    case TDBXErrorCodes::InvalidArgument:
         return "Invalid argument";
-    case 31:
+    case TDBXErrorCodes::UnrecognizedCommandType:
         return "Unrecognized command type.";
-    case 33:
+    case TDBXErrorCodes::SchemaNameUnspecified:
         return "Schema or user name separated by a '.' must be specified.";
-    case 34:
+    case TDBXErrorCodes::DatabaseUnspecified:
         return "Database must be specified.";
-    case 35:
+    case TDBXErrorCodes::LibraryNameUnspecified:
         return "LibraryName must be specified.";
-    case 36:
+    case TDBXErrorCodes::GetDriverFuncUnspecified:
         return "GetDriverFunc must be specified.";
-    case 37:
+    case TDBXErrorCodes::VendorLibUnspecified:
         return "VendorLib must be specified";
-    case 100:
+    case TDBXErrorCodes::NoData:
         return "No data";
-    case 101:
+    case TDBXErrorCodes::VendorError:
         return "Vendor error";
     default:
         return "Error Code:  " + std::to_string(ErrorCode);

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <new>
+#include <utility>
 
+#include "base/AsciiText.h"
 #include "base/NumberFormat.h"
 #include "base/TextConvert.h"
-#include "data/JSONByteReader.h"
 
 namespace kds {
 
 namespace {
-
-constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::u16string AsciiToUtf16(const std::string& Text) {
     return std::u16string(Text.begin(), Text.end());
@@ -59,10 +60,10 @@ int32_t WriteQuoted(const std::u16string& Text, uint8_t* Data, int32_t Offset) {
             *Out++ = '\\';
             *Out++ = 'u';
         }
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 12) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 8) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[(Ch >> 4) & 0xF]);
-        *Out++ = static_cast<uint8_t>(HexDigits[Ch & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 12) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 8) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[(Ch >> 4) & 0xF]);
+        *Out++ = static_cast<uint8_t>(UpperHexDigits[Ch & 0xF]);
     }
     *Out++ = '"';
     return static_cast<int32_t>(Out - Data);
@@ -72,6 +73,44 @@ int32_t WriteQuoted(const std::u16string& Text, uint8_t* Data, int32_t Offset) {
 void FreeIfOwned(const TJSONAncestor* Node) {
     if (Node && Node->Owned())
         delete Node;
+}
+
+// Makes NewItems the container's list and frees the items of the old list
+// that it no longer holds (when Owned). Never fails: the quick lookup needs
+// memory, and without it the old items are looked up one by one.
+template <typename TItem>
+void ReplaceList(std::vector<TItem*>& Items, std::vector<TItem*> NewItems) {
+    NewItems.erase(std::remove(NewItems.begin(), NewItems.end(), nullptr), NewItems.end());
+    const std::vector<TItem*> Old = std::exchange(Items, std::move(NewItems));
+    std::vector<const TItem*> Sorted;
+    constexpr size_t LinearLimit = 16;
+    if (Old.size() > LinearLimit) {
+        try {
+            Sorted.assign(Items.begin(), Items.end());
+            std::sort(Sorted.begin(), Sorted.end(), std::less<const TItem*>());
+        } catch (const std::bad_alloc&) {
+            Sorted.clear();
+        }
+    }
+    const bool Quick = !Sorted.empty() || Items.empty();
+    for (const TItem* Item : Old) {
+        const bool Stays = Quick ? std::binary_search(Sorted.begin(), Sorted.end(), Item,
+                                                      std::less<const TItem*>())
+                                 : std::find(Items.begin(), Items.end(), Item) != Items.end();
+        if (!Stays)
+            FreeIfOwned(Item);
+    }
+}
+
+// The raw pointers of a list handed over in unique_ptrs. Should the list
+// itself not fit in memory, the unique_ptrs still free every item.
+template <typename TItem>
+std::vector<TItem*> ReleaseAll(std::vector<std::unique_ptr<TItem>>& Handed) {
+    std::vector<TItem*> Raw;
+    Raw.reserve(Handed.size());
+    for (std::unique_ptr<TItem>& Item : Handed)
+        Raw.push_back(Item.release());
+    return Raw;
 }
 
 // Objects and arrays share one layout: an opening byte, the items joined by
@@ -112,449 +151,10 @@ std::u16string ListToString(const std::vector<TItem*>& Items, char16_t Open, cha
 
 } // namespace
 
-// --- Node memory -------------------------------------------------------------
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KDS_JSON_NODE_CACHE 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KDS_JSON_NODE_CACHE 0
-#endif
-#endif
-#ifndef KDS_JSON_NODE_CACHE
-#define KDS_JSON_NODE_CACHE 1
-#endif
-
-namespace {
-
-constexpr std::size_t CacheGranule = 16;
-constexpr std::size_t CacheClasses = 4; // node sizes up to 64 bytes
-// Bytes of freed node memory a thread keeps; the rest goes back to the heap.
-constexpr std::size_t CacheBudget = std::size_t(1) << 20;
-
-struct TFreeNode {
-    TFreeNode* Next;
-};
-
-// Set once the thread's cache has been flushed at thread exit; nodes freed
-// later (by other thread-exit code) go straight back to the heap.
-thread_local bool CacheGone = false;
-
-struct TNodeCache {
-    TFreeNode* Heads[CacheClasses] = {};
-    std::size_t Bytes = 0;
-    // The parser's item stacks, kept between parses so that their memory is
-    // allocated once per thread rather than grown in every parse.
-    std::vector<TJSONValue*> Values;
-    std::vector<TJSONPair*> Pairs;
-
-    ~TNodeCache() {
-        CacheGone = true;
-        for (TFreeNode*& Head : Heads)
-            while (TFreeNode* Node = Head) {
-                Head = Node->Next;
-                ::operator delete(Node);
-            }
-    }
-};
-
-thread_local TNodeCache NodeCache;
-
-constexpr size_t StackKeepLimit = 65536; // entries; larger stacks are freed
-
-} // namespace
-
-void* TJSONAncestor::operator new(std::size_t Size) {
-    const std::size_t Class = (Size - 1) / CacheGranule;
-    if (Class >= CacheClasses)
-        return ::operator new(Size);
-    if (KDS_JSON_NODE_CACHE && !CacheGone) {
-        TNodeCache& Cache = NodeCache;
-        if (TFreeNode* Node = Cache.Heads[Class]) {
-            Cache.Heads[Class] = Node->Next;
-            Cache.Bytes -= (Class + 1) * CacheGranule;
-            return Node;
-        }
-    }
-    // Every chunk of a class has the class's full size, so that any node of
-    // the class can reuse it.
-    return ::operator new((Class + 1) * CacheGranule);
+void TJSONNodeDeleter::operator()(const TJSONAncestor* Node) const noexcept {
+    FreeIfOwned(Node);
 }
 
-void TJSONAncestor::operator delete(void* Node, std::size_t Size) noexcept {
-    const std::size_t Class = (Size - 1) / CacheGranule;
-    if (KDS_JSON_NODE_CACHE && Class < CacheClasses && !CacheGone) {
-        TNodeCache& Cache = NodeCache;
-        const std::size_t Chunk = (Class + 1) * CacheGranule;
-        if (Cache.Bytes + Chunk <= CacheBudget) {
-            auto* Free = static_cast<TFreeNode*>(Node);
-            Free->Next = Cache.Heads[Class];
-            Cache.Heads[Class] = Free;
-            Cache.Bytes += Chunk;
-            return;
-        }
-    }
-    ::operator delete(Node);
-}
-
-// --- The parser -----------------------------------------------------------
-
-// One value from a reader. Every step answers the position after what it
-// consumed, or 0 or below on failure (the negated failure position; -1 for
-// a number cut off after its sign). What a failing step built is freed by
-// the unique_ptr that holds it, or by the container it was appended to.
-class TJSONParser {
-public:
-    explicit TJSONParser(TJSONByteReader& Reader) : R(Reader) {
-        if (!CacheGone) {
-            FValues.swap(NodeCache.Values);
-            FPairs.swap(NodeCache.Pairs);
-        }
-    }
-    TJSONParser(const TJSONParser&) = delete;
-    TJSONParser& operator=(const TJSONParser&) = delete;
-    // Only a parse left by an exception leaves items on the stacks.
-    ~TJSONParser() {
-        for (const TJSONValue* Value : FValues)
-            delete Value;
-        for (const TJSONPair* Pair : FPairs)
-            delete Pair;
-        FValues.clear();
-        FPairs.clear();
-        if (!CacheGone) {
-            if (FValues.capacity() <= StackKeepLimit &&
-                FValues.capacity() > NodeCache.Values.capacity())
-                FValues.swap(NodeCache.Values);
-            if (FPairs.capacity() <= StackKeepLimit &&
-                FPairs.capacity() > NodeCache.Pairs.capacity())
-                FPairs.swap(NodeCache.Pairs);
-        }
-    }
-
-    void SkipWhitespace() {
-        while (!R.Empty()) {
-            const uint8_t B = R.PeekByte();
-            if (B != ' ' && B != '\t' && B != '\n' && B != '\r')
-                return;
-            R.ConsumeByte();
-        }
-    }
-
-    int32_t ParseValue(std::unique_ptr<TJSONValue>& Out) {
-        if (R.Empty())
-            return Fail();
-        switch (R.PeekByte()) {
-        case '"': {
-            auto S = std::make_unique<TJSONString>(std::u16string());
-            const int32_t Result = ParseString(*S);
-            Out = std::move(S);
-            return Result;
-        }
-        case '-':
-        case '0':
-        case '1':
-        case '2':
-        case '3':
-        case '4':
-        case '5':
-        case '6':
-        case '7':
-        case '8':
-        case '9':
-            return ParseNumber(Out);
-        case '[':
-            return ParseArray(Out);
-        case '{': {
-            if (!EnterLevel())
-                return Fail();
-            auto O = std::make_unique<TJSONObject>();
-            const int32_t Result = ParseObject(*O);
-            Out = std::move(O);
-            return Result;
-        }
-        case 't':
-            return ParseLiteral("true", 4, Out, [] { return new TJSONTrue(); });
-        case 'f':
-            return ParseLiteral("false", 5, Out, [] { return new TJSONFalse(); });
-        case 'n':
-            return ParseLiteral("null", 4, Out, [] { return new TJSONNull(); });
-        default:
-            return Fail();
-        }
-    }
-
-    // The object text at the reader, its members appended to Target as read.
-    // The caller has entered the nesting level for it.
-    // Members are gathered on the pair stack and moved into Target in one
-    // go when the object ends, successfully or not, so that its list is
-    // allocated once at its final size.
-    int32_t ParseObject(TJSONObject& Target) {
-        const size_t Base = FPairs.size();
-        const int32_t Result = ParseMembers();
-        Target.FMembers.reserve(Target.FMembers.size() + (FPairs.size() - Base));
-        Target.FMembers.insert(Target.FMembers.end(),
-                               FPairs.begin() + static_cast<std::ptrdiff_t>(Base), FPairs.end());
-        FPairs.resize(Base);
-        return Result;
-    }
-
-    bool EnterLevel() { return ++FDepth <= TJSONObject::MaxDepth; }
-
-private:
-    int32_t ParseMembers() {
-        if (R.Empty() || R.PeekByte() != '{')
-            return Fail();
-        R.ConsumeByte();
-        SkipWhitespace();
-        if (R.Empty())
-            return Fail();
-        if (R.PeekByte() == '}') {
-            R.ConsumeByte();
-            return LeaveLevel();
-        }
-        for (;;) {
-            if (R.Empty() || R.PeekByte() != '"')
-                return Fail();
-            auto NewPair = std::make_unique<TJSONPair>();
-            FPairs.push_back(NewPair.get());
-            TJSONPair* Pair = NewPair.release();
-            auto* Name = new TJSONString(std::u16string());
-            Pair->SetJsonString(Name);
-            int32_t Result = ParseString(*Name);
-            if (Result <= 0)
-                return Result;
-            SkipWhitespace();
-            if (R.Empty() || R.PeekByte() != ':')
-                return Fail();
-            R.ConsumeByte();
-            SkipWhitespace();
-            std::unique_ptr<TJSONValue> Value;
-            Result = ParseValue(Value);
-            if (Value)
-                Pair->SetJsonValue(Value.release());
-            if (Result <= 0)
-                return Result;
-            SkipWhitespace();
-            if (R.Empty())
-                return Fail();
-            const uint8_t B = R.PeekByte();
-            if (B != ',' && B != '}')
-                return Fail();
-            R.ConsumeByte();
-            if (B == '}')
-                return LeaveLevel();
-            SkipWhitespace();
-        }
-    }
-
-    int32_t Fail() const { return -R.Offset(); }
-
-    int32_t LeaveLevel() {
-        --FDepth;
-        SkipWhitespace();
-        return R.Offset();
-    }
-
-    template <typename Make>
-    int32_t ParseLiteral(const char* Word, int32_t Length, std::unique_ptr<TJSONValue>& Out,
-                         Make MakeValue) {
-        if (!R.HasMore(Length))
-            return Fail();
-        for (int32_t I = 0; I < Length; ++I)
-            if (R.ConsumeByte() != static_cast<uint8_t>(Word[I]))
-                return Fail();
-        Out.reset(MakeValue());
-        return R.Offset();
-    }
-
-    static bool IsDigit(uint8_t B) { return B >= '0' && B <= '9'; }
-
-    bool NextIsDigit() { return !R.Empty() && IsDigit(R.PeekByte()); }
-
-    void SkipDigits() {
-        while (NextIsDigit())
-            R.ConsumeByte();
-    }
-
-    // Every character of a number is a single ASCII byte, so its text is the
-    // raw bytes from Start to where the reader stops.
-    int32_t ParseNumber(std::unique_ptr<TJSONValue>& Out) {
-        const int32_t Start = R.Offset();
-        if (R.PeekByte() == '-') {
-            R.ConsumeByte();
-            if (R.Empty())
-                return -1;
-        }
-        if (!NextIsDigit())
-            return Fail();
-        if (R.ConsumeByte() == '0') {
-            if (NextIsDigit())
-                return Fail();
-        } else {
-            SkipDigits();
-        }
-        if (!R.Empty() && R.PeekByte() == '.') {
-            R.ConsumeByte();
-            if (!NextIsDigit())
-                return Fail();
-            SkipDigits();
-        }
-        if (!R.Empty() && (R.PeekByte() == 'e' || R.PeekByte() == 'E')) {
-            R.ConsumeByte();
-            if (!R.Empty() && (R.PeekByte() == '+' || R.PeekByte() == '-'))
-                R.ConsumeByte();
-            if (!NextIsDigit())
-                return Fail();
-            SkipDigits();
-        }
-        const uint8_t* Begin = R.Data() + Start;
-        Out = std::make_unique<TJSONNumber>(std::u16string(Begin, R.Data() + R.Offset()));
-        return R.Offset();
-    }
-
-    static int HexValue(uint8_t B) {
-        if (B >= '0' && B <= '9')
-            return B - '0';
-        if (B >= 'a' && B <= 'f')
-            return B - 'a' + 10;
-        if (B >= 'A' && B <= 'F')
-            return B - 'A' + 10;
-        return -1;
-    }
-
-    // The string text at the reader (opening quote included) into Target.
-    int32_t ParseString(TJSONString& Target) {
-        R.ConsumeByte(); // the opening quote
-        std::u16string& Buffer = Target.FStrBuffer;
-        Target.FHasBuffer = true;
-        const bool Utf8 = R.IsUTF8();
-        for (;;) {
-            // Fast path: a run of raw bytes that the reader would serve
-            // unchanged and the grammar would take as themselves.
-            if (R.AtRawByte()) {
-                const uint8_t* Begin = R.Data() + R.Offset();
-                const uint8_t* End = R.Data() + R.Range();
-                const uint8_t* P = Begin;
-                if (Utf8) {
-                    while (P < End && *P != '"' && *P != '\\' && *P < 0x80)
-                        ++P;
-                } else {
-                    while (P < End && *P != '"' && *P != '\\')
-                        ++P;
-                }
-                if (P != Begin) {
-                    const size_t Old = Buffer.size();
-                    Buffer.resize(Old + static_cast<size_t>(P - Begin));
-                    std::copy(Begin, P, Buffer.data() + Old);
-                    R.SkipRaw(static_cast<int32_t>(P - Begin));
-                }
-            }
-            if (R.Empty())
-                return Fail();
-            const uint8_t B = R.ConsumeByte();
-            if (B == '"')
-                return R.Offset();
-            if (B != '\\') {
-                Buffer.push_back(B);
-                continue;
-            }
-            if (R.Empty())
-                return Fail();
-            switch (R.ConsumeByte()) {
-            case '"':
-                Buffer.push_back(u'"');
-                break;
-            case '\\':
-                Buffer.push_back(u'\\');
-                break;
-            case '/':
-                Buffer.push_back(u'/');
-                break;
-            case 'b':
-                Buffer.push_back(8);
-                break;
-            case 'f':
-                Buffer.push_back(12);
-                break;
-            case 'n':
-                Buffer.push_back(10);
-                break;
-            case 'r':
-                Buffer.push_back(13);
-                break;
-            case 't':
-                Buffer.push_back(9);
-                break;
-            case 'u': {
-                if (!R.HasMore(4))
-                    return Fail();
-                uint32_t Unit = 0;
-                for (int I = 0; I < 4; ++I) {
-                    const int Digit = HexValue(R.ConsumeByte());
-                    if (Digit < 0)
-                        return Fail();
-                    Unit = (Unit << 4) | static_cast<uint32_t>(Digit);
-                }
-                Buffer.push_back(static_cast<char16_t>(Unit));
-                break;
-            }
-            default:
-                return Fail();
-            }
-        }
-    }
-
-    int32_t ParseArray(std::unique_ptr<TJSONValue>& Out) {
-        if (!EnterLevel())
-            return Fail();
-        auto A = std::make_unique<TJSONArray>();
-        std::vector<TJSONValue*>& Elements = A->FElements;
-        Out = std::move(A);
-        // As for objects: gathered on the value stack, moved in at the end.
-        const size_t Base = FValues.size();
-        const int32_t Result = ParseElements();
-        Elements.assign(FValues.begin() + static_cast<std::ptrdiff_t>(Base), FValues.end());
-        FValues.resize(Base);
-        return Result;
-    }
-
-    int32_t ParseElements() {
-        R.ConsumeByte(); // '['
-        SkipWhitespace();
-        if (R.Empty())
-            return Fail();
-        if (R.PeekByte() == ']') {
-            R.ConsumeByte();
-            return LeaveLevel();
-        }
-        for (;;) {
-            std::unique_ptr<TJSONValue> Value;
-            const int32_t Result = ParseValue(Value);
-            if (Value) {
-                FValues.push_back(Value.get());
-                Value.release();
-            }
-            if (Result <= 0)
-                return Result;
-            SkipWhitespace();
-            if (R.Empty())
-                return Fail();
-            const uint8_t B = R.PeekByte();
-            if (B != ',' && B != ']')
-                return Fail();
-            R.ConsumeByte();
-            if (B == ']')
-                return LeaveLevel();
-            SkipWhitespace();
-        }
-    }
-
-    TJSONByteReader& R;
-    int32_t FDepth = 0;
-    // Items of the containers being read, innermost last.
-    std::vector<TJSONValue*> FValues;
-    std::vector<TJSONPair*> FPairs;
-};
 // --- TJSONAncestor ---------------------------------------------------------
 
 std::u16string TJSONAncestor::Value() const {
@@ -660,10 +260,18 @@ TJSONNumber* TJSONNumber::DoClone() const {
 TJSONPair::TJSONPair(TJSONString* Str, TJSONValue* Value) : FJsonString(Str), FJsonValue(Value) {}
 
 TJSONPair::TJSONPair(const std::u16string& Str, TJSONValue* Value)
-    : FJsonString(new TJSONString(Str)), FJsonValue(Value) {}
+    : TJSONPair(Str, TJSONNodePtr<TJSONValue>(Value)) {}
 
-TJSONPair::TJSONPair(const std::u16string& Str, const std::u16string& Value)
-    : FJsonString(new TJSONString(Str)), FJsonValue(new TJSONString(Value)) {}
+// The value stays in its handle until the name exists, so that a failure to
+// make the name frees it.
+TJSONPair::TJSONPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Value)
+    : FJsonString(new TJSONString(Str)), FJsonValue(Value.release()) {}
+
+TJSONPair::TJSONPair(const std::u16string& Str, const std::u16string& Value) {
+    auto Name = std::make_unique<TJSONString>(Str);
+    FJsonValue = new TJSONString(Value);
+    FJsonString = Name.release();
+}
 
 TJSONPair::~TJSONPair() {
     delete FJsonString;
@@ -759,10 +367,10 @@ TJSONPair* TJSONObject::Get(const std::u16string& PairName) const {
     return nullptr;
 }
 
-std::unique_ptr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairName) {
+TJSONNodePtr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairName) {
     for (auto It = FMembers.begin(); It != FMembers.end(); ++It) {
         if ((*It)->JsonString() && (*It)->JsonString()->Text() == PairName) {
-            std::unique_ptr<TJSONPair> Pair(*It);
+            TJSONNodePtr<TJSONPair> Pair(*It);
             FMembers.erase(It);
             return Pair;
         }
@@ -771,29 +379,53 @@ std::unique_ptr<TJSONPair> TJSONObject::RemovePair(const std::u16string& PairNam
 }
 
 TJSONObject* TJSONObject::AddPair(TJSONPair* Pair) {
+    return AddPair(TJSONNodePtr<TJSONPair>(Pair));
+}
+
+TJSONObject* TJSONObject::AddPair(TJSONNodePtr<TJSONPair> Pair) {
     if (Pair) {
-        FMembers.push_back(nullptr);
-        FMembers.back() = Pair;
+        FMembers.push_back(Pair.get());
+        Pair.release();
     }
     return this;
 }
 
 TJSONObject* TJSONObject::AddPair(TJSONString* Str, TJSONValue* Val) {
-    if (Str && Val)
-        return AddPair(new TJSONPair(Str, Val));
-    FreeIfOwned(Str);
-    FreeIfOwned(Val);
-    return this;
+    return AddPair(TJSONNodePtr<TJSONString>(Str), TJSONNodePtr<TJSONValue>(Val));
+}
+
+// A part given alone is freed by its handle.
+TJSONObject* TJSONObject::AddPair(TJSONNodePtr<TJSONString> Str, TJSONNodePtr<TJSONValue> Val) {
+    if (!Str || !Val)
+        return this;
+    TJSONNodePtr<TJSONPair> Pair(new TJSONPair(Str.get(), Val.get()));
+    Str.release();
+    Val.release();
+    return AddPair(std::move(Pair));
 }
 
 TJSONObject* TJSONObject::AddPair(const std::u16string& Str, TJSONValue* Val) {
-    if (Val)
-        AddPair(new TJSONPair(Str, Val));
-    return this;
+    return AddPair(Str, TJSONNodePtr<TJSONValue>(Val));
+}
+
+TJSONObject* TJSONObject::AddPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Val) {
+    if (!Val)
+        return this;
+    // The pair's memory is had before Val moves into it: a failure there
+    // leaves Val to its handle.
+    return AddPair(TJSONNodePtr<TJSONPair>(new TJSONPair(Str, std::move(Val))));
 }
 
 TJSONObject* TJSONObject::AddPair(const std::u16string& Str, const std::u16string& Val) {
-    return AddPair(new TJSONPair(Str, Val));
+    return AddPair(TJSONNodePtr<TJSONPair>(new TJSONPair(Str, Val)));
+}
+
+void TJSONObject::SetMemberList(std::vector<TJSONPair*> AList) {
+    ReplaceList(FMembers, std::move(AList));
+}
+
+void TJSONObject::SetMemberList(std::vector<std::unique_ptr<TJSONPair>> AList) {
+    ReplaceList(FMembers, ReleaseAll(AList));
 }
 
 void TJSONObject::AddDescendant(TJSONAncestor* Descendant) {
@@ -807,88 +439,8 @@ TJSONObject* TJSONObject::DoClone() const {
     auto Copy = std::make_unique<TJSONObject>();
     Copy->FMembers.reserve(FMembers.size());
     for (const TJSONPair* Pair : FMembers)
-        Copy->AddPair(Pair->Clone().release());
+        Copy->AddPair(Pair->Clone());
     return Copy.release();
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const uint8_t* Data, int32_t Offset,
-                                                        int32_t End, bool IsUTF8) {
-    if (Offset < 0 || End < Offset || (!Data && End > Offset))
-        return nullptr;
-    TJSONByteReader Reader(Data, Offset, End, IsUTF8);
-    TJSONParser Parser(Reader);
-    Parser.SkipWhitespace();
-    std::unique_ptr<TJSONValue> Value;
-    const int32_t Result = Parser.ParseValue(Value);
-    if (Result != End || !Value)
-        return nullptr;
-    return Value;
-}
-
-static bool InData(const std::vector<uint8_t>& Data, int32_t Offset, int32_t End) {
-    return Offset >= 0 && Offset <= End && static_cast<size_t>(End) <= Data.size();
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const std::vector<uint8_t>& Data,
-                                                        int32_t Offset, bool IsUTF8) {
-    if (Data.size() > static_cast<size_t>(INT32_MAX))
-        return nullptr;
-    return ParseJSONValue(Data, Offset, static_cast<int32_t>(Data.size()), IsUTF8);
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const std::vector<uint8_t>& Data,
-                                                        int32_t Offset, int32_t End, bool IsUTF8) {
-    if (!InData(Data, Offset, End))
-        return nullptr;
-    return ParseJSONValue(Data.data(), Offset, End, IsUTF8);
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const std::vector<uint8_t>& Data,
-                                                        int32_t Offset, int32_t End) {
-    return ParseJSONValue(Data, Offset, End, true);
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const std::u16string& Data) {
-    return ParseJSONValue(Utf16ToUtf8(Data));
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValue(const std::string& Data) {
-    if (Data.size() > static_cast<size_t>(INT32_MAX))
-        return nullptr;
-    return ParseJSONValue(reinterpret_cast<const uint8_t*>(Data.data()), 0,
-                          static_cast<int32_t>(Data.size()), true);
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValueUTF8(const std::vector<uint8_t>& Data,
-                                                            int32_t Offset, int32_t End) {
-    return ParseJSONValue(Data, Offset, End, true);
-}
-
-std::unique_ptr<TJSONValue> TJSONObject::ParseJSONValueUTF8(const std::vector<uint8_t>& Data,
-                                                            int32_t Offset) {
-    return ParseJSONValue(Data, Offset, true);
-}
-
-int32_t TJSONObject::Parse(const std::vector<uint8_t>& Data, int32_t Position) {
-    if (Data.empty() || Position < 0 || static_cast<size_t>(Position) >= Data.size() ||
-        Data.size() > static_cast<size_t>(INT32_MAX))
-        return -1;
-    const int32_t Size = static_cast<int32_t>(Data.size());
-    const int32_t Result = Parse(Data, Position, Size);
-    if (Result <= 0)
-        return Result;
-    return Result == Size ? Result : -Result;
-}
-
-int32_t TJSONObject::Parse(const std::vector<uint8_t>& Data, int32_t Position, int32_t End) {
-    if (Data.empty() || Position < 0 || Position >= End || static_cast<size_t>(End) > Data.size())
-        return -1;
-    const bool HasByteOrderMark =
-        Data.size() >= 3 && Data[0] == 0xEF && Data[1] == 0xBB && Data[2] == 0xBF;
-    TJSONByteReader Reader(Data.data(), Position, End, HasByteOrderMark);
-    TJSONParser Parser(Reader);
-    Parser.EnterLevel();
-    return Parser.ParseObject(*this);
 }
 
 // --- TJSONArray ------------------------------------------------------------
@@ -897,12 +449,16 @@ TJSONArray::TJSONArray(TJSONValue* FirstElem) {
     AddElement(FirstElem);
 }
 
-TJSONArray::TJSONArray(TJSONValue* FirstElem, TJSONValue* SecondElem) {
+// Both constructors delegate, so that a failure to add the second element
+// runs the destructor, which frees the first.
+TJSONArray::TJSONArray(TJSONValue* FirstElem, TJSONValue* SecondElem) : TJSONArray() {
+    TJSONNodePtr<TJSONValue> Second(SecondElem);
     AddElement(FirstElem);
-    AddElement(SecondElem);
+    AddElement(std::move(Second));
 }
 
-TJSONArray::TJSONArray(const std::u16string& FirstElem, const std::u16string& SecondElem) {
+TJSONArray::TJSONArray(const std::u16string& FirstElem, const std::u16string& SecondElem)
+    : TJSONArray() {
     Add(FirstElem);
     Add(SecondElem);
 }
@@ -931,9 +487,13 @@ TJSONValue* TJSONArray::Get(int32_t Index) const {
 }
 
 void TJSONArray::AddElement(TJSONValue* Element) {
+    AddElement(TJSONNodePtr<TJSONValue>(Element));
+}
+
+void TJSONArray::AddElement(TJSONNodePtr<TJSONValue> Element) {
     if (Element) {
-        FElements.push_back(nullptr);
-        FElements.back() = Element;
+        FElements.push_back(Element.get());
+        Element.release();
     }
 }
 
@@ -962,6 +522,14 @@ TJSONArray* TJSONArray::Add(double Element) {
     return this;
 }
 
+void TJSONArray::SetElements(std::vector<TJSONValue*> AList) {
+    ReplaceList(FElements, std::move(AList));
+}
+
+void TJSONArray::SetElements(std::vector<std::unique_ptr<TJSONValue>> AList) {
+    ReplaceList(FElements, ReleaseAll(AList));
+}
+
 TJSONArray* TJSONArray::Add(bool Element) {
     if (Element)
         AddElement(new TJSONTrue());
@@ -983,10 +551,10 @@ TJSONArray* TJSONArray::Add(TJSONArray* Element) {
     return this;
 }
 
-std::unique_ptr<TJSONValue> TJSONArray::Pop() {
+TJSONNodePtr<TJSONValue> TJSONArray::Pop() {
     if (FElements.empty())
         return nullptr;
-    std::unique_ptr<TJSONValue> First(FElements.front());
+    TJSONNodePtr<TJSONValue> First(FElements.front());
     FElements.erase(FElements.begin());
     return First;
 }
@@ -1002,7 +570,7 @@ TJSONArray* TJSONArray::DoClone() const {
     auto Copy = std::make_unique<TJSONArray>();
     Copy->FElements.reserve(FElements.size());
     for (const TJSONValue* Element : FElements)
-        Copy->AddElement(Element->Clone().release());
+        Copy->AddElement(Element->Clone());
     return Copy.release();
 }
 

@@ -10,7 +10,12 @@
 // on a child that must outlive its container. A pair always frees its name,
 // and frees its value only when the value is Owned. The parse entry points and
 // Clone return trees the caller owns; Clone copies deeply and every copy is
-// Owned.
+// Owned. Nodes that a container hands back (Pop, RemovePair) come in a
+// TJSONNodePtr, which frees them by the same rule: only when Owned. Every
+// adding operation also takes a TJSONNodePtr (a plain std::unique_ptr
+// converts to one). An operation that takes a node and then fails for want of
+// memory frees that node by the same rule before it raises std::bad_alloc,
+// so nothing handed over is ever leaked.
 //
 // Threads: a tree has one owner at a time and is not shared while it changes;
 // nothing here locks. Any thread may parse.
@@ -63,12 +68,25 @@ public:
     explicit TJSONException(const std::string& ErrorMessage) : std::runtime_error(ErrorMessage) {}
 };
 
+class TJSONAncestor;
 class TJSONString;
 class TJSONValue;
 class TJSONPair;
 class TJSONObject;
 class TJSONArray;
 class TJSONParser;
+
+// Frees a node only when its Owned flag is true at that moment: a node whose
+// Owned is false belongs to someone else. Any node held in a plain
+// std::unique_ptr converts to a TJSONNodePtr and is then freed by this rule.
+struct TJSONNodeDeleter {
+    TJSONNodeDeleter() = default;
+    template <typename U> TJSONNodeDeleter(const std::default_delete<U>&) noexcept {}
+    void operator()(const TJSONAncestor* Node) const noexcept;
+};
+
+// A node handed out by, or handed to, a container.
+template <typename T> using TJSONNodePtr = std::unique_ptr<T, TJSONNodeDeleter>;
 
 // The abstract root of every node.
 class TJSONAncestor {
@@ -201,7 +219,10 @@ public:
     TJSONPair() = default;
     // Takes both (either may be nullptr).
     TJSONPair(TJSONString* Str, TJSONValue* Value);
+    // Takes Value; when the name cannot be made the value is freed (if Owned)
+    // before std::bad_alloc is raised.
     TJSONPair(const std::u16string& Str, TJSONValue* Value);
+    TJSONPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Value);
     TJSONPair(const std::u16string& Str, const std::u16string& Value);
     ~TJSONPair() override;
 
@@ -250,23 +271,30 @@ public:
     // The first pair whose name equals PairName code unit by code unit.
     TJSONPair* Get(const std::u16string& PairName) const;
     // Detaches the first pair of that name and hands it to the caller
-    // (nullptr when there is none). A pair whose Owned is false was never
-    // the object's: release() it rather than let the unique_ptr free it.
-    std::unique_ptr<TJSONPair> RemovePair(const std::u16string& PairName);
+    // (nullptr when there is none). The handle frees the pair only when it is
+    // Owned: a pair whose Owned is false was never the object's.
+    TJSONNodePtr<TJSONPair> RemovePair(const std::u16string& PairName);
 
     // Each AddPair takes what it is given and returns this object. A nullptr
     // pair is ignored. The two-part forms add nothing unless both parts are
     // given; the part given alone is then freed (when Owned), since the
     // caller handed it over.
     TJSONObject* AddPair(TJSONPair* Pair);
+    TJSONObject* AddPair(TJSONNodePtr<TJSONPair> Pair);
     TJSONObject* AddPair(TJSONString* Str, TJSONValue* Val);
+    TJSONObject* AddPair(TJSONNodePtr<TJSONString> Str, TJSONNodePtr<TJSONValue> Val);
     TJSONObject* AddPair(const std::u16string& Str, TJSONValue* Val);
+    TJSONObject* AddPair(const std::u16string& Str, TJSONNodePtr<TJSONValue> Val);
     TJSONObject* AddPair(const std::u16string& Str, const std::u16string& Val);
 
     const std::vector<TJSONPair*>& GetMemberList() const { return FMembers; }
-    // Adopts AList as the member list. The current members are NOT freed:
-    // the caller must already hold them (e.g. they are also in AList).
-    void SetMemberList(std::vector<TJSONPair*> AList) { FMembers = std::move(AList); }
+    // Adopts AList as the member list (nullptr entries dropped; a pair may
+    // stand in it once). The current members that are not in AList are freed
+    // when Owned, as if the object were destroyed; those that are in it stay.
+    void SetMemberList(std::vector<TJSONPair*> AList);
+    // The same with a list handed over whole: none of its pairs may already
+    // be a member.
+    void SetMemberList(std::vector<std::unique_ptr<TJSONPair>> AList);
 
     // --- Parsing. Each returns a new value the caller owns, or nullptr. ---
     // Data[Offset..End) in UTF-8 or byte mode. Offset/End outside the data
@@ -334,6 +362,7 @@ public:
 
     // Takes Element; nullptr ignored.
     void AddElement(TJSONValue* Element);
+    void AddElement(TJSONNodePtr<TJSONValue> Element);
     // Each Add appends a new node (or the one given, which it takes) and
     // returns this array.
     TJSONArray* Add(const std::u16string& Element);
@@ -348,14 +377,18 @@ public:
     TJSONArray* Add(TJSONArray* Element);
 
     // Detaches the element at index 0 (the first) and hands it to the caller;
-    // nullptr when empty. An element whose Owned is false was never the
-    // array's: release() it rather than let the unique_ptr free it.
-    std::unique_ptr<TJSONValue> Pop();
+    // nullptr when empty. The handle frees the element only when it is
+    // Owned: an element whose Owned is false was never the array's.
+    TJSONNodePtr<TJSONValue> Pop();
 
     const std::vector<TJSONValue*>& GetElements() const { return FElements; }
-    // Adopts AList as the element list. The current elements are NOT freed:
-    // the caller must already hold them.
-    void SetElements(std::vector<TJSONValue*> AList) { FElements = std::move(AList); }
+    // Adopts AList as the element list (nullptr entries dropped; an element
+    // may stand in it once). The current elements that are not in AList are
+    // freed when Owned; those that are in it stay.
+    void SetElements(std::vector<TJSONValue*> AList);
+    // The same with a list handed over whole: none of its elements may
+    // already be in the array.
+    void SetElements(std::vector<std::unique_ptr<TJSONValue>> AList);
 
 protected:
     void AddDescendant(TJSONAncestor* Descendant) override;

@@ -2,22 +2,21 @@
 
 #include <string>
 
+#include "base/AsciiText.h"
 #include "data/DBXJSON.h"
 
 namespace kds {
 
 namespace {
 
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
 // Writes "\u" and four upper-case hex digits of Unit at Out; returns Out + 6.
 uint8_t* WriteEscape(uint8_t* Out, uint32_t Unit) {
     Out[0] = '\\';
     Out[1] = 'u';
-    Out[2] = static_cast<uint8_t>(HexDigits[(Unit >> 12) & 0xF]);
-    Out[3] = static_cast<uint8_t>(HexDigits[(Unit >> 8) & 0xF]);
-    Out[4] = static_cast<uint8_t>(HexDigits[(Unit >> 4) & 0xF]);
-    Out[5] = static_cast<uint8_t>(HexDigits[Unit & 0xF]);
+    Out[2] = static_cast<uint8_t>(UpperHexDigits[(Unit >> 12) & 0xF]);
+    Out[3] = static_cast<uint8_t>(UpperHexDigits[(Unit >> 8) & 0xF]);
+    Out[4] = static_cast<uint8_t>(UpperHexDigits[(Unit >> 4) & 0xF]);
+    Out[5] = static_cast<uint8_t>(UpperHexDigits[Unit & 0xF]);
     return Out + 6;
 }
 

@@ -46,7 +46,18 @@ struct TSQLTimeStampOffset {
     friend bool operator==(const TSQLTimeStampOffset&, const TSQLTimeStampOffset&) = default;
 };
 
+// Whether the fields are a date of the years 1 to 9999.
 bool IsValidDate(int32_t Year, int32_t Month, int32_t Day);
+// Day number of 9999-12-31, the last date a row carries (0001-01-01 is 1).
+inline constexpr TDBXDate MaxDBXDate = 3652059;
+constexpr bool IsValidDBXDate(TDBXDate Date) {
+    return Date >= 1 && Date <= MaxDBXDate;
+}
+// Whether the fields are a time of day: hours 0 to 23, minutes and seconds 0
+// to 59 (no leap second).
+constexpr bool IsValidTimeOfDay(int32_t Hour, int32_t Minute, int32_t Second) {
+    return Hour >= 0 && Hour <= 23 && Minute >= 0 && Minute <= 59 && Second >= 0 && Second <= 59;
+}
 // Day number of a valid date (see IsValidDate; no check here).
 TDBXDate EncodeDBXDate(int32_t Year, int32_t Month, int32_t Day);
 // Calendar date of a day number (day 1 and later).

@@ -1,10 +1,12 @@
 #include "data/TDBXRowBuffer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
+#include "base/BigEndian.h"
 #include "base/DBXContext.h"
 #include "base/NumberFormat.h"
 #include "data/DBXJSON.h"
@@ -25,26 +27,48 @@ constexpr uint8_t MediumContinued = 0x50;
 constexpr uint8_t JsonBlock = 0x40;
 constexpr uint8_t BlobHeader = 0x08;
 
-uint32_t BigEndian16(const uint8_t* P) {
-    return (uint32_t(P[0]) << 8) | P[1];
-}
-uint32_t BigEndian32(const uint8_t* P) {
-    return (uint32_t(P[0]) << 24) | (uint32_t(P[1]) << 16) | (uint32_t(P[2]) << 8) | P[3];
-}
-
 bool IsShort(uint8_t H) {
     return (H & 0xA0) == 0x20;
 }
 
-// Magnitude of N big-endian bytes; false when it needs more than 64 bits.
+// Magnitude of N big-endian bytes; false when it needs more than 64 bits
+// (leading zero bytes beyond eight are allowed).
 bool DecodeMagnitude(const uint8_t* P, int32_t N, uint64_t& M) {
     M = 0;
-    for (int32_t I = 0; I < N; ++I) {
-        if ((M >> 56) != 0)
+    for (; N > 8; ++P, --N)
+        if (*P != 0)
             return false;
-        M = (M << 8) | P[I];
-    }
+    uint8_t Wide[8] = {};
+    std::memcpy(Wide + (8 - N), P, static_cast<size_t>(N));
+    M = DecodeBigEndian64(Wide);
     return true;
+}
+
+// The N trailing bytes of Value's eight big-endian bytes, at Out.
+void EncodeLowBytes(uint8_t* Out, uint64_t Value, int32_t N) {
+    uint8_t Wide[8];
+    EncodeBigEndian64(Wide, Value);
+    std::memcpy(Out, Wide + (8 - N), static_cast<size_t>(N));
+}
+
+std::string Padded(const char* Pattern, int A, int B, int C) {
+    char Text[48];
+    std::snprintf(Text, sizeof Text, Pattern, A, B, C);
+    return Text;
+}
+
+// Why the date and time fields of a timestamp (with or without offset) cannot
+// be written as they stand; empty when they can.
+template <typename T> std::string DateTimePartsFault(const T& V) {
+    if (V.Fractions > 999)
+        return "Timestamp millisecond part " + std::to_string(V.Fractions) + " is above 999";
+    if (!IsValidDate(V.Year, V.Month, V.Day))
+        return "Timestamp date part " + Padded("%04d-%02d-%02d", V.Year, V.Month, V.Day) +
+               " is not a date of the years 1 to 9999";
+    if (!IsValidTimeOfDay(V.Hour, V.Minute, V.Second))
+        return "Timestamp time part " + Padded("%02d:%02d:%02d", V.Hour, V.Minute, V.Second) +
+               " is not a time of day";
+    return {};
 }
 
 } // namespace
@@ -111,8 +135,7 @@ void TDBXRowBuffer::PutInteger(uint8_t* At, int32_t& Length, int64_t Value) cons
     for (uint64_t M = Magnitude; M != 0; M >>= 8)
         ++N;
     At[0] = static_cast<uint8_t>((Value < 0 ? ShortNegative : ShortPositive) + N);
-    for (int32_t I = 0; I < N; ++I)
-        At[1 + I] = static_cast<uint8_t>(Magnitude >> (8 * (N - 1 - I)));
+    EncodeLowBytes(At + 1, Magnitude, N);
     Length = 1 + N;
 }
 
@@ -146,13 +169,14 @@ template <typename TBits> void TDBXRowBuffer::WriteFloatBits(TBits Bits) {
     BeginWrite();
     EnsureRoom(1 + Width);
     uint8_t* P = FBuf.get() + FOff;
+    if constexpr (Width == 8)
+        EncodeBigEndian64(P + 1, Bits);
+    else
+        EncodeBigEndian32(P + 1, Bits);
     int32_t N = Width;
-    while (N > 0 && static_cast<uint8_t>(Bits >> (8 * (Width - N))) == 0)
+    while (N > 0 && P[N] == 0)
         --N;
-    P[0] =
-        static_cast<uint8_t>(((Bits >> (8 * Width - 1)) != 0 ? ShortNegative : ShortPositive) + N);
-    for (int32_t I = 0; I < N; ++I)
-        P[1 + I] = static_cast<uint8_t>(Bits >> (8 * (Width - 1 - I)));
+    P[0] = static_cast<uint8_t>(((P[1] & 0x80) != 0 ? ShortNegative : ShortPositive) + N);
     FOff += 1 + N;
     EndField();
 }
@@ -170,20 +194,25 @@ void TDBXRowBuffer::WriteSingle(float Value) {
 }
 
 void TDBXRowBuffer::WriteDate(TDBXDate Value) {
+    if (!IsValidDBXDate(Value))
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Date day number " + std::to_string(Value) + " is outside the years 1 to 9999");
     int32_t Y = 0, M = 0, D = 0;
     DecodeDBXDate(Value, Y, M, D);
     WriteInt64(int64_t(Y) * 512 + M * 32 + D);
 }
 
 void TDBXRowBuffer::WriteTime(TDBXTime Value) {
+    if (Value < 0 || Value >= MSecsPerDay)
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Time " + std::to_string(Value) + " ms is not a time of day");
     WriteInt64(Value);
 }
 
 void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
     BeginWrite();
-    if (Value.Fractions > 999)
-        Fail(TDBXErrorCodes::InvalidTime,
-             "Timestamp millisecond part " + std::to_string(Value.Fractions) + " is above 999");
+    if (const std::string Fault = DateTimePartsFault(Value); !Fault.empty())
+        Fail(TDBXErrorCodes::InvalidTime, Fault);
     int64_t Seconds = 0;
     if (!LocalTimeStampToUnixSeconds(Value, Seconds))
         Fail(TDBXErrorCodes::InvalidTime, "");
@@ -192,11 +221,7 @@ void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
     int32_t Length = 0;
     PutInteger(P + 1, Length, Seconds * 1000);
     if (Value.Fractions != 0) {
-        const uint32_t Nanos = Value.Fractions * 1000000u;
-        P[1 + Length] = static_cast<uint8_t>(Nanos >> 24);
-        P[2 + Length] = static_cast<uint8_t>(Nanos >> 16);
-        P[3 + Length] = static_cast<uint8_t>(Nanos >> 8);
-        P[4 + Length] = static_cast<uint8_t>(Nanos);
+        EncodeBigEndian32(P + 1 + Length, Value.Fractions * 1000000u);
         Length += 4;
     }
     P[0] = static_cast<uint8_t>(ShortNegative + Length);
@@ -205,6 +230,13 @@ void TDBXRowBuffer::WriteTimeStamp(const TSQLTimeStamp& Value) {
 }
 
 void TDBXRowBuffer::WriteTimeStampOffset(const TSQLTimeStampOffset& Value) {
+    if (const std::string Fault = DateTimePartsFault(Value); !Fault.empty())
+        Fail(TDBXErrorCodes::InvalidTime, Fault);
+    if (Value.TimeZoneHour < -14 || Value.TimeZoneHour > 14 || Value.TimeZoneMinute < -59 ||
+        Value.TimeZoneMinute > 59)
+        Fail(TDBXErrorCodes::InvalidTime,
+             "Timestamp offset part " + std::to_string(Value.TimeZoneHour) + ":" +
+                 std::to_string(Value.TimeZoneMinute) + " is beyond 14:59 either way");
     std::vector<uint8_t> Unused;
     WriteAnsiString(TDBXFormatter::Default().TimeStampOffsetToString(Value), Unused);
 }
@@ -234,8 +266,7 @@ bool TDBXRowBuffer::WriteText(const C* Units, size_t Count, std::vector<uint8_t>
         P[0] = static_cast<uint8_t>((Continues ? ShortPositive : ShortNegative) + Inline);
     } else {
         P[0] = Continues ? MediumContinued : Medium;
-        P[1] = static_cast<uint8_t>(Inline >> 8);
-        P[2] = static_cast<uint8_t>(Inline);
+        EncodeBigEndian16(P + 1, static_cast<uint16_t>(Inline));
     }
     auto Encode = [&](uint8_t* Out) {
         for (size_t I = 0; I < Single; ++I)
@@ -243,11 +274,8 @@ bool TDBXRowBuffer::WriteText(const C* Units, size_t Count, std::vector<uint8_t>
         if (Single < Count) {
             uint8_t* Q = Out + Single;
             *Q++ = 0xFF;
-            for (size_t I = Single; I < Count; ++I) {
-                const uint32_t Unit = static_cast<U>(Units[I]);
-                *Q++ = static_cast<uint8_t>(Unit >> 8);
-                *Q++ = static_cast<uint8_t>(Unit);
-            }
+            for (size_t I = Single; I < Count; ++I, Q += 2)
+                EncodeBigEndian16(Q, static_cast<uint16_t>(static_cast<U>(Units[I])));
         }
     };
     if (!Continues) {
@@ -286,8 +314,7 @@ bool TDBXRowBuffer::WriteBytes(TStream& Stream) {
     }
     const bool More = Stream.Position() < Stream.Size();
     P[0] = More ? MediumContinued : Medium;
-    P[1] = static_cast<uint8_t>(Got >> 8);
-    P[2] = static_cast<uint8_t>(Got);
+    EncodeBigEndian16(P + 1, static_cast<uint16_t>(Got));
     FOff += static_cast<int32_t>(3 + Got);
     EndField();
     return More;
@@ -302,10 +329,7 @@ void TDBXRowBuffer::WriteJSON(const TJSONValue& Value) {
     const uint32_t Length = static_cast<uint32_t>(End - Start);
     uint8_t* P = FBuf.get() + FOff;
     P[0] = JsonBlock;
-    P[1] = static_cast<uint8_t>(Length >> 24);
-    P[2] = static_cast<uint8_t>(Length >> 16);
-    P[3] = static_cast<uint8_t>(Length >> 8);
-    P[4] = static_cast<uint8_t>(Length);
+    EncodeBigEndian32(P + 1, Length);
     FOff = End;
     EndField();
 }
@@ -398,11 +422,11 @@ void TDBXRowBuffer::SkipField() {
     } else if ((H & 0x10) != 0) {
         if (Held < 3)
             Truncated();
-        Length = 3 + int64_t(BigEndian16(P + 1));
+        Length = 3 + int64_t(DecodeBigEndian16(P + 1));
     } else if ((H & 0x40) != 0) {
         if (Held < 5)
             Truncated();
-        Length = 5 + int64_t(BigEndian32(P + 1));
+        Length = 5 + int64_t(DecodeBigEndian32(P + 1));
     } else if ((H & 0x08) != 0) {
         if (H == BlobHeader) {
             Length = 5;
@@ -524,8 +548,12 @@ template <typename TBits> bool TDBXRowBuffer::ReadFloatBits(TBits& Bits) {
         Fail(TDBXErrorCodes::None, "Unexpected header");
     if (int64_t(FOff) + 1 + N > FReadSize)
         Truncated();
-    for (int32_t I = 0; I < N; ++I)
-        Bits |= TBits(FBuf[FOff + 1 + I]) << (8 * (Width - 1 - I));
+    uint8_t Pattern[Width] = {};
+    std::memcpy(Pattern, FBuf.get() + FOff + 1, static_cast<size_t>(N));
+    if constexpr (Width == 8)
+        Bits = DecodeBigEndian64(Pattern);
+    else
+        Bits = DecodeBigEndian32(Pattern);
     FOff += 1 + N;
     EndField();
     return true;
@@ -596,7 +624,7 @@ bool TDBXRowBuffer::ReadTimeStamp(TSQLTimeStamp& Value) {
     if (!DecodeMagnitude(P + 1, N, M) || M > (uint64_t(1) << 62))
         Malformed();
     const int64_t Ms = (P[0] & 0x40) != 0 ? int64_t(M) : -int64_t(M);
-    const uint32_t Nanos = Rest == 4 ? BigEndian32(P + 1 + N) : 0;
+    const uint32_t Nanos = Rest == 4 ? DecodeBigEndian32(P + 1 + N) : 0;
     if (Nanos >= 1000000000u)
         Malformed();
     int64_t Seconds = Ms / 1000;
@@ -680,14 +708,14 @@ bool TDBXRowBuffer::LocateText(const uint8_t*& Bytes, int64_t& Length, bool& Con
     } else if ((H & 0xBF) == Medium) {
         if (Held < 3)
             Truncated();
-        Length = BigEndian16(P + 1);
+        Length = DecodeBigEndian16(P + 1);
         Continues = (H & 0x40) != 0;
         Bytes = P + 3;
         Total = 3 + Length;
     } else if (H == BlobHeader) {
         if (Held < 5)
             Truncated();
-        BlobSize = BigEndian32(P + 1);
+        BlobSize = DecodeBigEndian32(P + 1);
         Length = 0;
         Continues = true;
         Bytes = P + 5;
@@ -726,7 +754,7 @@ void TDBXRowBuffer::DecodeText(const uint8_t* Bytes, int64_t Length, S& Value) c
         Value[I] = static_cast<typename S::value_type>(Bytes[I]);
     const uint8_t* Q = Bytes + std::min<int64_t>(Single + 1, Length);
     for (int64_t I = 0; I < Rest / 2; ++I, Q += 2) {
-        const uint32_t Unit = (uint32_t(Q[0]) << 8) | Q[1];
+        const uint32_t Unit = DecodeBigEndian16(Q);
         if constexpr (std::is_same_v<S, std::u16string>)
             Value[Single + I] = static_cast<char16_t>(Unit);
         else
@@ -791,7 +819,7 @@ bool TDBXRowBuffer::ReadJSON(std::unique_ptr<TJSONValue>& Value) {
         Fail(TDBXErrorCodes::None, "Invalid JSON header byte encountered");
     if (int64_t(FReadSize) - FOff < 5)
         Truncated();
-    const int64_t Length = BigEndian32(FBuf.get() + FOff + 1);
+    const int64_t Length = DecodeBigEndian32(FBuf.get() + FOff + 1);
     if (int64_t(FOff) + 5 + Length > FReadSize)
         Truncated();
     const int32_t Start = FOff + 5;

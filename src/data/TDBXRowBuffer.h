@@ -126,10 +126,16 @@ public:
     void WriteInt64(int64_t Value);
     void WriteDouble(double Value);
     void WriteSingle(float Value);
+    // Dates, times and timestamps are written only when the reader would
+    // take back the same value: a field out of range (30 February, month 13,
+    // hour 24, minute or second 60, a millisecond part above 999, a year
+    // outside 1 to 9999, an offset beyond 14:59) raises TDBXError 6 and
+    // writes nothing, rather than a shifted value or one the reader refuses.
+    // Day numbers 1 to MaxDBXDate.
     void WriteDate(TDBXDate Value);
+    // Milliseconds 0 to MSecsPerDay - 1.
     void WriteTime(TDBXTime Value);
-    // Local time; raises TDBXError 6 when it cannot be converted to UTC or
-    // the millisecond part is above 999.
+    // Local time; also raises TDBXError 6 when it cannot be converted to UTC.
     void WriteTimeStamp(const TSQLTimeStamp& Value);
     void WriteTimeStampOffset(const TSQLTimeStampOffset& Value);
     void WriteBcd(const TBcd& Value);

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/MaybeOwned.h"
 #include "data/DBXDataTypes.h"
 #include "data/SQLTimeStamp.h"
 #include "data/TBcd.h"
@@ -439,7 +440,9 @@ public:
 // Blobs, bytes, binary blobs and variants, held as a stream.
 class TDBXStreamValue : public TDBXWritableValue {
 public:
-    explicit TDBXStreamValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
+    // Out of line, like the destructor: both may free the object held,
+    // whose class is complete only in the .cpp file.
+    explicit TDBXStreamValue(TDBXValueType* ValueType);
     ~TDBXStreamValue() override;
 
     int64_t GetValueSize() override;
@@ -465,8 +468,7 @@ protected:
     void ClearValue() override;
     void Replace(TStream* Stream, bool Owns);
 
-    TStream* FStream = nullptr;
-    bool FOwnsStream = false;
+    TMaybeOwned<TStream> FStream;
     bool FWritten = false;
 };
 
@@ -474,7 +476,9 @@ protected:
 // the reader itself arrives separately, so reading from a row changes nothing.
 class TDBXReaderValue : public TDBXWritableValue {
 public:
-    explicit TDBXReaderValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
+    // Out of line, like the destructor: both may free the object held,
+    // whose class is complete only in the .cpp file.
+    explicit TDBXReaderValue(TDBXValueType* ValueType);
     ~TDBXReaderValue() override;
 
     TDBXReader* GetDBXReader() override;
@@ -487,8 +491,7 @@ protected:
     void WriteToRow(TDBXRow& Row) override;
     void ClearValue() override;
 
-    TDBXReader* FReader = nullptr;
-    bool FOwnsReader = false;
+    TMaybeOwned<TDBXReader> FReader;
 };
 
 // A database connection (data type 34); not owned, and no field is written.
@@ -511,7 +514,9 @@ protected:
 // A JSON tree (data type 37), read from a JSON block of the row.
 class TDBXJSONValue : public TDBXWritableValue {
 public:
-    explicit TDBXJSONValue(TDBXValueType* ValueType) : TDBXWritableValue(ValueType) {}
+    // Out of line, like the destructor: both may free the object held,
+    // whose class is complete only in the .cpp file.
+    explicit TDBXJSONValue(TDBXValueType* ValueType);
     ~TDBXJSONValue() override;
 
     TJSONValue* GetJSONValue() override;
@@ -535,10 +540,8 @@ protected:
     void ReadFromRow(TDBXRow& Row) override;
     void WriteToRow(TDBXRow& Row) override;
     void ClearValue() override;
-    void Replace(TJSONValue* Value, bool Owns);
 
-    TJSONValue* FJsonValue = nullptr;
-    bool FOwnsJsonValue = false;
+    TMaybeOwned<TJSONValue> FJsonValue;
 };
 
 // A callback (data type 38), held with a counted reference. A new value holds

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "base/AsciiText.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlErrors.h"
 
@@ -109,17 +110,7 @@ struct TMatchWalk {
 } // namespace
 
 std::vector<std::string> PathSteps(const std::string& Path) {
-    std::vector<std::string> Steps;
-    std::size_t From = 0;
-    while (From <= Path.size()) {
-        std::size_t To = Path.find('\\', From);
-        if (To == std::string::npos)
-            To = Path.size();
-        if (To > From)
-            Steps.emplace_back(Path, From, To - From);
-        From = To + 1;
-    }
-    return Steps;
+    return SplitList(Path, '\\', false);
 }
 
 TPathStep SplitPathStep(const std::string& Step, std::optional<int> DefaultIndex) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "XmlDocumentData.h"
+#include "base/AsciiText.h"
 #include "xml/XmlErrors.h"
 
 namespace kds {
@@ -59,13 +60,6 @@ public:
 private:
     std::ostream& FStream;
 };
-
-std::string Lower(std::string Text) {
-    for (char& C : Text)
-        if (C >= 'A' && C <= 'Z')
-            C = static_cast<char>(C - 'A' + 'a');
-    return Text;
-}
 
 pugi::xml_node Declaration(const pugi::xml_document& Doc) {
     for (pugi::xml_node C = Doc.first_child(); C; C = C.next_sibling()) {
@@ -272,7 +266,7 @@ TXmlNode TXmlDocument::CreateComment(const std::string& Data) {
 TXmlNode TXmlDocument::CreateProcessingInstruction(const std::string& Target,
                                                    const std::string& Data) {
     Require();
-    if (!xmldetail::IsValidXmlName(Target) || Lower(Target) == "xml")
+    if (!xmldetail::IsValidXmlName(Target) || AsciiLowerCase(Target) == "xml")
         throw EXmlDomError("\"" + Target + "\" is not a valid processing instruction target");
     pugi::xml_node N = MakeValueNode(FData->Hold(), pugi::node_pi, Data);
     if (!N.set_name(Target.c_str()))
@@ -284,9 +278,10 @@ TXmlNode TXmlDocument::ImportNode(const TXmlNode& Node) {
     Require();
     const int Type = Node.NodeType();
     if (Type == 0 || Type == TXmlNodeType::Attribute || Type == TXmlNodeType::Document ||
-        Node.FNode.type() == pugi::node_declaration || Node.FNode.type() == pugi::node_doctype)
+        Node.PugiNode().type() == pugi::node_declaration ||
+        Node.PugiNode().type() == pugi::node_doctype)
         throw EXmlDomError("This node cannot be imported");
-    const pugi::xml_node Copy = FData->Hold().append_copy(Node.FNode);
+    const pugi::xml_node Copy = FData->Hold().append_copy(Node.PugiNode());
     if (!Copy)
         throw EXmlDomError("The node cannot be imported");
     return TXmlNode(FData, Copy);
@@ -325,7 +320,7 @@ void TXmlDocument::Save(std::ostream& Stream) const {
     // Written in the encoding the declaration names where pugixml can, so that
     // the file reads back as it was; any other name is written as UTF-8, which
     // keeps bytes that were read as they were.
-    const std::string Declared = Lower(DeclaredEncoding());
+    const std::string Declared = AsciiLowerCase(DeclaredEncoding());
     pugi::xml_encoding Encoding = pugi::encoding_utf8;
     const char* Bom = "";
     std::size_t BomSize = 0;

@@ -39,6 +39,30 @@ struct TDocumentData : TCounted {
     }
 };
 
+} // namespace kds::xmldetail
+
+namespace kds {
+
+inline TXmlNode::TXmlNode(xmldetail::TDocumentRef Data, const pugi::xml_node& Node)
+    : FData(std::move(Data)), FNode(Node.internal_object()) {}
+
+inline TXmlNode::TXmlNode(xmldetail::TDocumentRef Data, const pugi::xml_node& Owner,
+                          const pugi::xml_attribute& Attr)
+    : FData(std::move(Data)), FNode(Owner.internal_object()), FAttr(Attr.internal_object()),
+      FIsAttribute(true) {}
+
+inline pugi::xml_node TXmlNode::PugiNode() const {
+    return pugi::xml_node(FNode);
+}
+
+inline pugi::xml_attribute TXmlNode::PugiAttr() const {
+    return pugi::xml_attribute(FAttr);
+}
+
+} // namespace kds
+
+namespace kds::xmldetail {
+
 inline TDocumentData* TDocumentRef::operator->() const {
     return static_cast<TDocumentData*>(FDoc);
 }

@@ -2,22 +2,14 @@
 
 #include <cstdint>
 
+#include "base/AsciiText.h"
+
 namespace kds {
 
 namespace {
 
 [[noreturn]] void RaiseNotInteger(const std::string& Text) {
     throw EXmlConvertError("''" + Text + "'' is not a valid integer value");
-}
-
-int DigitValue(char C) {
-    if (C >= '0' && C <= '9')
-        return C - '0';
-    if (C >= 'a' && C <= 'f')
-        return C - 'a' + 10;
-    if (C >= 'A' && C <= 'F')
-        return C - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -43,7 +35,7 @@ int StrToInt(const std::string& Text) {
     int64_t Value = 0;
     const int64_t Limit = Negative ? int64_t(INT32_MAX) + 1 : int64_t(INT32_MAX);
     for (; I < Text.size(); ++I) {
-        const int D = DigitValue(Text[I]);
+        const int D = HexDigitValue(Text[I]);
         if (D < 0 || D >= Base)
             RaiseNotInteger(Text);
         Value = Value * Base + D;

@@ -106,7 +106,7 @@ bool TXmlNode::operator==(const TXmlNode& Other) const {
     return FData == Other.FData && FNode == Other.FNode && FAttr == Other.FAttr;
 }
 
-TXmlNode TXmlNode::Wrap(pugi::xml_node Node) const {
+TXmlNode TXmlNode::Wrap(const pugi::xml_node& Node) const {
     if (!Node)
         return TXmlNode();
     return TXmlNode(FData, Node);
@@ -122,7 +122,7 @@ int TXmlNode::NodeType() const {
         return 0;
     if (IsAttribute())
         return TXmlNodeType::Attribute;
-    switch (FNode.type()) {
+    switch (PugiNode().type()) {
     case pugi::node_document:
         return TXmlNodeType::Document;
     case pugi::node_element:
@@ -147,8 +147,8 @@ std::string_view TXmlNode::NameView() const {
     if (!FData)
         return {};
     if (IsAttribute())
-        return FAttr.name();
-    switch (FNode.type()) {
+        return PugiAttr().name();
+    switch (PugiNode().type()) {
     case pugi::node_document:
         return "#document";
     case pugi::node_pcdata:
@@ -160,7 +160,7 @@ std::string_view TXmlNode::NameView() const {
     case pugi::node_declaration:
         return "xml";
     default:
-        return FNode.name();
+        return PugiNode().name();
     }
 }
 
@@ -185,11 +185,11 @@ const char* AfterFirstColon(const char* P) {
 
 const char* TXmlNode::RawName() const {
     if (IsAttribute())
-        return FAttr.name();
-    switch (FNode.type()) {
+        return PugiAttr().name();
+    switch (PugiNode().type()) {
     case pugi::node_element:
     case pugi::node_pi:
-        return FNode.name();
+        return PugiNode().name();
     default:
         return nullptr;
     }
@@ -233,16 +233,16 @@ std::string TXmlNode::NodeValue() const {
     if (!FData)
         return {};
     if (IsAttribute())
-        return FAttr.value();
-    switch (FNode.type()) {
+        return PugiAttr().value();
+    switch (PugiNode().type()) {
     case pugi::node_pcdata:
     case pugi::node_cdata:
     case pugi::node_comment:
     case pugi::node_pi:
-        return FNode.value();
+        return PugiNode().value();
     case pugi::node_declaration: {
         std::string Out;
-        for (pugi::xml_attribute A = FNode.first_attribute(); A; A = A.next_attribute()) {
+        for (pugi::xml_attribute A = PugiNode().first_attribute(); A; A = A.next_attribute()) {
             if (!Out.empty())
                 Out += ' ';
             Out += A.name();
@@ -261,14 +261,14 @@ void TXmlNode::SetNodeValue(const std::string& Value) {
     RequireNode("set a value");
     bool Done = false;
     if (IsAttribute())
-        Done = FAttr.set_value(Value.c_str());
+        Done = PugiAttr().set_value(Value.c_str());
     else {
-        switch (FNode.type()) {
+        switch (PugiNode().type()) {
         case pugi::node_pcdata:
         case pugi::node_cdata:
         case pugi::node_comment:
         case pugi::node_pi:
-            Done = FNode.set_value(Value.c_str());
+            Done = PugiNode().set_value(Value.c_str());
             break;
         case pugi::node_declaration:
             throw EXmlDomError("The value of the XML declaration cannot be set; set the document's "
@@ -284,7 +284,7 @@ void TXmlNode::SetNodeValue(const std::string& Value) {
 TXmlNode TXmlNode::ParentNode() const {
     if (!FData || IsAttribute())
         return TXmlNode();
-    const pugi::xml_node Parent = FNode.parent();
+    const pugi::xml_node Parent = PugiNode().parent();
     if (FData->IsHold(Parent))
         return TXmlNode();
     return Wrap(Parent);
@@ -293,7 +293,7 @@ TXmlNode TXmlNode::ParentNode() const {
 TXmlNode TXmlNode::FirstChild() const {
     if (!FData || IsAttribute())
         return TXmlNode();
-    pugi::xml_node Child = FNode.first_child();
+    pugi::xml_node Child = PugiNode().first_child();
     if (FData->IsHold(Child))
         Child = Child.next_sibling();
     return Wrap(Child);
@@ -302,9 +302,9 @@ TXmlNode TXmlNode::FirstChild() const {
 TXmlNode TXmlNode::NextSibling() const {
     if (!FData || IsAttribute())
         return TXmlNode();
-    if (FData->IsHold(FNode.parent()))
+    if (FData->IsHold(PugiNode().parent()))
         return TXmlNode(); // out of the tree: no siblings
-    pugi::xml_node Next = FNode.next_sibling();
+    pugi::xml_node Next = PugiNode().next_sibling();
     if (FData->IsHold(Next))
         Next = Next.next_sibling();
     return Wrap(Next);
@@ -315,14 +315,14 @@ void TXmlNode::ToNextSibling() {
         return;
     pugi::xml_node Next;
     if (!FData->FHasHold)
-        Next = IsAttribute() ? pugi::xml_node() : FNode.next_sibling();
-    else if (!IsAttribute() && !FData->IsHold(FNode.parent())) {
-        Next = FNode.next_sibling();
+        Next = IsAttribute() ? pugi::xml_node() : PugiNode().next_sibling();
+    else if (!IsAttribute() && !FData->IsHold(PugiNode().parent())) {
+        Next = PugiNode().next_sibling();
         if (FData->IsHold(Next))
             Next = Next.next_sibling();
     }
     if (Next)
-        FNode = Next;
+        FNode = Next.internal_object();
     else
         *this = TXmlNode();
 }
@@ -330,7 +330,7 @@ void TXmlNode::ToNextSibling() {
 bool TXmlNode::HasChildNodes() const {
     if (!FData || IsAttribute())
         return false;
-    const pugi::xml_node Child = FNode.first_child();
+    const pugi::xml_node Child = PugiNode().first_child();
     return Child && !(FData->IsHold(Child) && !Child.next_sibling());
 }
 
@@ -342,20 +342,20 @@ std::vector<TXmlNode> TXmlNode::ChildNodes() const {
 }
 
 TXmlNode TXmlNode::Attribute(const std::string& Name) const {
-    if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
+    if (!FData || IsAttribute() || PugiNode().type() != pugi::node_element)
         return TXmlNode();
-    const pugi::xml_attribute A = FNode.attribute(Name.c_str());
+    const pugi::xml_attribute A = PugiNode().attribute(Name.c_str());
     if (!A)
         return TXmlNode();
-    return TXmlNode(FData, FNode, A);
+    return TXmlNode(FData, PugiNode(), A);
 }
 
 std::vector<TXmlNode> TXmlNode::Attributes() const {
     std::vector<TXmlNode> List;
-    if (!FData || IsAttribute() || FNode.type() != pugi::node_element)
+    if (!FData || IsAttribute() || PugiNode().type() != pugi::node_element)
         return List;
-    for (pugi::xml_attribute A = FNode.first_attribute(); A; A = A.next_attribute())
-        List.push_back(TXmlNode(FData, FNode, A));
+    for (pugi::xml_attribute A = PugiNode().first_attribute(); A; A = A.next_attribute())
+        List.push_back(TXmlNode(FData, PugiNode(), A));
     return List;
 }
 
@@ -394,7 +394,7 @@ TXmlNode TXmlNode::AppendChild(const TXmlNode& NewChild) {
     RequireNode("append a child");
     CheckNewChild(*this, NewChild, TXmlNode(), OwnerDocument().DocumentElement(),
                   NewChild.FData == FData);
-    const pugi::xml_node Moved = FNode.append_move(NewChild.FNode);
+    const pugi::xml_node Moved = PugiNode().append_move(NewChild.PugiNode());
     if (!Moved)
         throw EXmlDomError(
             "The node cannot be appended here (a node cannot hold its own ancestor)");
@@ -404,9 +404,9 @@ TXmlNode TXmlNode::AppendChild(const TXmlNode& NewChild) {
 TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild) {
     RequireNode("remove a child");
     if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
-        OldChild.FNode.parent() != FNode)
+        OldChild.PugiNode().parent() != PugiNode())
         throw EXmlDomError("The node to remove is not a child of this node");
-    if (!FData->Hold().append_move(OldChild.FNode))
+    if (!FData->Hold().append_move(OldChild.PugiNode()))
         throw EXmlDomError("The node cannot be removed");
     return OldChild;
 }
@@ -414,16 +414,16 @@ TXmlNode TXmlNode::RemoveChild(const TXmlNode& OldChild) {
 TXmlNode TXmlNode::ReplaceChild(const TXmlNode& NewChild, const TXmlNode& OldChild) {
     RequireNode("replace a child");
     if (OldChild.IsNull() || OldChild.FData != FData || OldChild.IsAttribute() || IsAttribute() ||
-        OldChild.FNode.parent() != FNode)
+        OldChild.PugiNode().parent() != PugiNode())
         throw EXmlDomError("The node to replace is not a child of this node");
     CheckNewChild(*this, NewChild, OldChild, OwnerDocument().DocumentElement(),
                   NewChild.FData == FData);
     if (NewChild == OldChild)
         return OldChild;
-    if (!FNode.insert_move_before(NewChild.FNode, OldChild.FNode))
+    if (!PugiNode().insert_move_before(NewChild.PugiNode(), OldChild.PugiNode()))
         throw EXmlDomError(
             "The node cannot be inserted here (a node cannot hold its own ancestor)");
-    if (!FData->Hold().append_move(OldChild.FNode))
+    if (!FData->Hold().append_move(OldChild.PugiNode()))
         throw EXmlDomError("The replaced node cannot be taken out");
     return OldChild;
 }
@@ -433,17 +433,17 @@ std::string TXmlNode::Markup() const {
     if (!FData)
         return Out;
     if (IsAttribute()) {
-        Out = FAttr.name();
-        Out += "=\"" + EscapeAttribute(FAttr.value()) + '"';
+        Out = PugiAttr().name();
+        Out += "=\"" + EscapeAttribute(PugiAttr().value()) + '"';
         return Out;
     }
-    if (FNode.type() == pugi::node_document) {
-        for (pugi::xml_node C = FNode.first_child(); C; C = C.next_sibling())
+    if (PugiNode().type() == pugi::node_document) {
+        for (pugi::xml_node C = PugiNode().first_child(); C; C = C.next_sibling())
             if (!FData->IsHold(C))
                 xmldetail::AppendMarkup(Out, C);
         return Out;
     }
-    xmldetail::AppendMarkup(Out, FNode);
+    xmldetail::AppendMarkup(Out, PugiNode());
     return Out;
 }
 

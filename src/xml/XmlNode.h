@@ -1,11 +1,19 @@
 #pragma once
 
 #include <cstddef>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+// The parser's own node and attribute records, opaque here: only the library's
+// .cpp files see the parser's header, its users need not.
+namespace pugi {
+struct xml_node_struct;
+struct xml_attribute_struct;
+class xml_node;
+class xml_attribute;
+} // namespace pugi
 
 namespace kds {
 
@@ -112,8 +120,7 @@ public:
     bool HasLocalName(std::string_view Name) const;
     // Identity of the node within its document, for sets of visited nodes.
     const void* Key() const {
-        return FIsAttribute ? static_cast<const void*>(FAttr.internal_object())
-                            : static_cast<const void*>(FNode.internal_object());
+        return FIsAttribute ? static_cast<const void*>(FAttr) : static_cast<const void*>(FNode);
     }
 
     // Text, CDATA, comment, processing-instruction data and attribute value;
@@ -156,19 +163,22 @@ public:
 private:
     friend class TXmlDocument;
     friend struct xmldetail::TDocumentData;
-    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Node)
-        : FData(std::move(Data)), FNode(Node) {}
-    TXmlNode(xmldetail::TDocumentRef Data, pugi::xml_node Owner, pugi::xml_attribute Attr)
-        : FData(std::move(Data)), FNode(Owner), FAttr(Attr), FIsAttribute(true) {}
-    TXmlNode Wrap(pugi::xml_node Node) const;
+    // These and the parser's views of the node are defined in
+    // XmlDocumentData.h, where the parser's types are complete.
+    TXmlNode(xmldetail::TDocumentRef Data, const pugi::xml_node& Node);
+    TXmlNode(xmldetail::TDocumentRef Data, const pugi::xml_node& Owner,
+             const pugi::xml_attribute& Attr);
+    pugi::xml_node PugiNode() const;
+    pugi::xml_attribute PugiAttr() const;
+    TXmlNode Wrap(const pugi::xml_node& Node) const;
     const char* RawName() const; // elements, PIs, attributes; else null
     bool IsAttribute() const { return FIsAttribute; }
     void RequireNode(const char* Operation) const;
 
-    xmldetail::TDocumentRef FData; // null for a null handle
-    pugi::xml_node FNode;          // the node, or the element owning FAttr
-    pugi::xml_attribute FAttr;     // set for attribute nodes only
-    bool FIsAttribute = false;     // FAttr is set; tested without calling pugixml
+    xmldetail::TDocumentRef FData;               // null for a null handle
+    pugi::xml_node_struct* FNode = nullptr;      // the node, or the element owning FAttr
+    pugi::xml_attribute_struct* FAttr = nullptr; // set for attribute nodes only
+    bool FIsAttribute = false;                   // FAttr is set; tested without calling pugixml
 };
 
 } // namespace kds

@@ -1,8 +1,12 @@
 #include "base/NumberFormat.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
+
+#include "support/DecimalSeparatorScope.h"
 
 using namespace kds;
 
@@ -92,11 +96,37 @@ TEST(TryTextToIntTest, ReadsDecimalIntegersOnly) {
     EXPECT_FALSE(TryTextToInt32("2147483648", W));
 }
 
-TEST(TNumberFormatTest, SeparatorIsSettable) {
-    const char16_t Saved = TNumberFormat::DecimalSeparator();
+// Sets an environment variable for the life of the object.
+class TEnvironmentScope {
+public:
+    TEnvironmentScope(const char* Name, const char* Value) : FName(Name) {
+        const char* Old = std::getenv(Name);
+        FHad = Old != nullptr;
+        if (FHad)
+            FOld = Old;
+        setenv(Name, Value, 1);
+    }
+    ~TEnvironmentScope() {
+        if (FHad)
+            setenv(FName, FOld.c_str(), 1);
+        else
+            unsetenv(FName);
+    }
+
+private:
+    const char* FName;
+    std::string FOld;
+    bool FHad = false;
+};
+
+TEST(TNumberFormatTest, NulIsNoSeparatorAndTheLocaleCanBeReadAgain) {
+    test::TDecimalSeparatorScope Comma(u',');
+    TNumberFormat::SetDecimalSeparator(0); // would end every number's text
+    EXPECT_EQ(TNumberFormat::DecimalSeparator(), u'.');
     TNumberFormat::SetDecimalSeparator(u',');
-    EXPECT_EQ(TNumberFormat::DecimalSeparator(), u',');
-    TNumberFormat::SetDecimalSeparator(Saved);
+    TEnvironmentScope Locale("LC_ALL", "C");
+    TNumberFormat::LoadFromSystemLocale(); // replaces what start-up code set
+    EXPECT_EQ(TNumberFormat::DecimalSeparator(), u'.');
 }
 
 } // namespace

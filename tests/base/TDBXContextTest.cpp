@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/DBXContext.h"
+#include "support/ExpectError.h"
 
 using namespace kds;
 
@@ -12,7 +13,6 @@ TEST(TDBXContextTest, FreshContextHasDefaultTraceSettingsAndTracesNothing) {
     EXPECT_EQ(Ctx.TraceLevel(), 5);
     EXPECT_FALSE(Ctx.IsTracing(0xFFFF));
     EXPECT_FALSE(Ctx.IsTracingLevel(100));
-    EXPECT_TRUE(Ctx.IsTracingCategory("any"));
     EXPECT_EQ(Ctx.Trace(5, 1, "message"), 1);
     EXPECT_EQ(Ctx.Trace(1, "message"), 1);
     EXPECT_EQ(Ctx.Trace(5, "category", "message"), 1);
@@ -20,26 +20,9 @@ TEST(TDBXContextTest, FreshContextHasDefaultTraceSettingsAndTracesNothing) {
 
 TEST(TDBXContextTest, ErrorRaisesCodeWithDefaultOrGivenMessage) {
     const TDBXContext Ctx;
-    try {
-        Ctx.Error(30, "");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 30);
-        EXPECT_EQ(E.Message(), "DBX Error:  Error Code:  30");
-    }
-    try {
-        Ctx.Error(2, "no room");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 2);
-        EXPECT_EQ(E.Message(), "no room");
-    }
-    try {
-        Ctx.Error(101, "");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.Message(), "DBX Error:  Vendor error");
-    }
+    test::ExpectDBXError(30, "DBX Error:  Error Code:  30", [&] { Ctx.Error(30, ""); });
+    test::ExpectDBXError(2, "no room", [&] { Ctx.Error(2, "no room"); });
+    test::ExpectDBXError(101, "DBX Error:  Vendor error", [&] { Ctx.Error(101, ""); });
 }
 
 TEST(TDBXContextTest, ErrorHookSeesTheErrorBeforeItIsRaised) {
@@ -53,13 +36,7 @@ TEST(TDBXContextTest, ErrorHookSeesTheErrorBeforeItIsRaised) {
 TEST(TDBXContextTest, ErrorHookThatRaisesReplacesTheError) {
     TDBXContext Ctx;
     Ctx.SetOnError([](TDBXError&) { throw TDBXError(27, "replaced"); });
-    try {
-        Ctx.Error(9, "original");
-        FAIL() << "Error returned";
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 27);
-        EXPECT_EQ(E.Message(), "replaced");
-    }
+    test::ExpectDBXError(27, "replaced", [&] { Ctx.Error(9, "original"); });
 }
 
 TEST(TDBXContextTest, TraceHookReceivesRecordAndItsAnswerIsReturned) {
@@ -97,17 +74,27 @@ TEST(TDBXContextTest, TracingChecksNeedAHookAndMatchFlagsAndLevel) {
     EXPECT_FALSE(Ctx.IsTracingLevel(2));
 }
 
-TEST(TDBXContextTest, CopyTakesSettingsAndHooks) {
+// A copy raises and traces through the hooks it copied, with the settings it
+// copied, and later changes to the original do not reach it.
+TEST(TDBXContextTest, CopyRaisesAndTracesThroughWhatItCopied) {
     TDBXContext Ctx;
-    int Calls = 0;
-    Ctx.SetOnTrace([&](const TDBXTraceInfo&) { return ++Calls; });
-    Ctx.SetTraceFlags(1);
+    int Traced = 0;
+    Ctx.SetOnError([](TDBXError&) { throw TDBXError(27, "from the hook"); });
+    Ctx.SetOnTrace([&](const TDBXTraceInfo&) { return ++Traced; });
     Ctx.SetTraceLevel(2);
     const TDBXContext Copy(Ctx);
-    EXPECT_EQ(Copy.TraceFlags(), 1);
-    EXPECT_EQ(Copy.TraceLevel(), 2);
+    Ctx.SetOnError(nullptr);
+    Ctx.SetOnTrace(nullptr);
+    Ctx.SetTraceLevel(9);
+
+    test::ExpectDBXError(27, "from the hook", [&] { Copy.Error(9, "original"); });
+    test::ExpectDBXError(9, "original", [&] { Ctx.Error(9, "original"); });
     EXPECT_EQ(Copy.Trace(1, "x"), 1);
-    EXPECT_EQ(Calls, 1);
+    EXPECT_EQ(Copy.Trace(1, "y"), 2);
+    EXPECT_EQ(Ctx.Trace(1, "z"), 1); // no hook left: nothing called
+    EXPECT_EQ(Traced, 2);
+    EXPECT_TRUE(Copy.IsTracingLevel(2));
+    EXPECT_FALSE(Ctx.IsTracingLevel(2));
 }
 
 } // namespace

@@ -1,11 +1,17 @@
 #include "data/DBXJSON.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "AllocationFailure.h"
 #include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
+#include "support/ExpectError.h"
+#include "support/TestNames.h"
 
 using namespace kds;
 
@@ -132,10 +138,7 @@ const ParseCase ParseCases[] = {
     {"BackslashBeforeFourByte", "\"\\\xF0\x9F\x98\x80\"", true, "\"\\\\uD83D\\uDE00\""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, TJSONParseTest, testing::ValuesIn(ParseCases),
-                         [](const testing::TestParamInfo<ParseCase>& Info) {
-                             return std::string(Info.param.Name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, TJSONParseTest, testing::ValuesIn(ParseCases), test::TCaseName{});
 
 TEST(TJSONParseTest, KeepsNumberTextExactly) {
     for (const char* Text : {"-0", "1.50", "1.5e-3", "2E+10", "123456789012345678901234567890"}) {
@@ -235,12 +238,8 @@ TEST_P(TJSONUtf8ErrorTest, RaisesWithTheAbsolutePosition) {
     const Utf8ErrorCase& C = GetParam();
     const std::vector<uint8_t> Data = Bytes(C.Data);
     const int32_t End = C.End < 0 ? static_cast<int32_t>(Data.size()) : C.End;
-    try {
-        TJSONObject::ParseJSONValue(Data, C.Offset, End, true);
-        FAIL() << "no exception";
-    } catch (const TJSONException& E) {
-        EXPECT_STREQ(E.what(), C.Message);
-    }
+    test::ExpectErrorText<TJSONException>(
+        C.Message, [&] { TJSONObject::ParseJSONValue(Data, C.Offset, End, true); });
 }
 
 const Utf8ErrorCase Utf8ErrorCases[] = {
@@ -265,9 +264,7 @@ const Utf8ErrorCase Utf8ErrorCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, TJSONUtf8ErrorTest, testing::ValuesIn(Utf8ErrorCases),
-                         [](const testing::TestParamInfo<Utf8ErrorCase>& Info) {
-                             return std::string(Info.param.Name);
-                         });
+                         test::TCaseName{});
 
 TEST(TJSONUtf8ErrorTest, ByteModeNeverRaises) {
     EXPECT_EQ(ParseBytes("\x80", false), nullptr);
@@ -408,35 +405,22 @@ TEST(TJSONNumberTest, ConvertsItsText) {
 }
 
 TEST(TJSONNumberTest, RaisesConversionErrorsOnOtherText) {
-    try {
-        TJSONNumber(u"1.5").AsInt();
-        FAIL();
-    } catch (const EConvertError& E) {
-        EXPECT_STREQ(E.what(), "'1.5' is not a valid integer value");
-    }
-    try {
-        TJSONNumber(u"1,5").AsDouble();
-        FAIL();
-    } catch (const EConvertError& E) {
-        EXPECT_STREQ(E.what(), "'1,5' is not a valid floating point value");
-    }
+    test::ExpectErrorText<EConvertError>("'1.5' is not a valid integer value",
+                                         [] { TJSONNumber(u"1.5").AsInt(); });
+    test::ExpectErrorText<EConvertError>("'1,5' is not a valid floating point value",
+                                         [] { TJSONNumber(u"1,5").AsDouble(); });
     EXPECT_THROW(TJSONNumber(u"2147483648").AsInt(), EConvertError);
     EXPECT_THROW(TJSONNumber().AsDouble(), EConvertError);
 }
 
-class TJSONNumberValueTest : public testing::Test {
-protected:
-    void SetUp() override { FSaved = TNumberFormat::DecimalSeparator(); }
-    void TearDown() override { TNumberFormat::SetDecimalSeparator(FSaved); }
-    char16_t FSaved = u'.';
-};
-
-TEST_F(TJSONNumberValueTest, ValueUsesTheProcessWideSeparator) {
+TEST(TJSONNumberValueTest, ValueUsesTheProcessWideSeparator) {
     const TJSONNumber N(u"1.50");
-    TNumberFormat::SetDecimalSeparator(u',');
-    EXPECT_EQ(N.Value(), u"1,5");
-    EXPECT_EQ(N.ToString(), u"1.50");
-    TNumberFormat::SetDecimalSeparator(u'.');
+    {
+        test::TDecimalSeparatorScope Comma(u',');
+        EXPECT_EQ(N.Value(), u"1,5");
+        EXPECT_EQ(N.ToString(), u"1.50");
+    }
+    test::TDecimalSeparatorScope Point(u'.');
     EXPECT_EQ(N.Value(), u"1.5");
     EXPECT_EQ(TJSONNumber(u"1e20").Value(), u"1E20");
 }
@@ -455,7 +439,7 @@ TEST(TJSONObjectTest, KeepsRepeatedNamesAndFindsTheFirst) {
     EXPECT_EQ(O->Get(3), nullptr);
     EXPECT_EQ(O->Get(-1), nullptr);
 
-    std::unique_ptr<TJSONPair> Removed = O->RemovePair(u"a");
+    TJSONNodePtr<TJSONPair> Removed = O->RemovePair(u"a");
     ASSERT_NE(Removed, nullptr);
     EXPECT_EQ(Removed->ToString(), u"\"a\":1");
     EXPECT_EQ(ByteForm(*O), "{\"A\":2,\"a\":3}");
@@ -520,7 +504,7 @@ TEST(TJSONOwnershipTest, ContainersFreeOnlyOwnedChildren) {
 TEST(TJSONArrayTest, PopTakesTheFirstElement) {
     TJSONArray A;
     A.Add(1)->Add(2);
-    std::unique_ptr<TJSONValue> First = A.Pop();
+    TJSONNodePtr<TJSONValue> First = A.Pop();
     ASSERT_NE(First, nullptr);
     EXPECT_EQ(First->ToString(), u"1");
     EXPECT_EQ(ByteForm(A), "[2]");
@@ -548,6 +532,287 @@ TEST(TJSONArrayTest, AddFormsWrapTheirArguments) {
     EXPECT_EQ(A.Get(0)->Value(), u"x");
     EXPECT_EQ(TJSONArray(nullptr, new TJSONNull()).Size(), 1);
 }
+
+// --- Handing nodes over and back --------------------------------------------
+
+// Counts the nodes made and freed, to see each free, each leak and each
+// double free.
+struct TNodeCount {
+    int Made = 0;
+    int Freed = 0;
+};
+
+class TCountedString : public TJSONString {
+public:
+    TCountedString(const std::u16string& Text, TNodeCount& Count)
+        : TJSONString(Text), FCount(Count) {
+        ++FCount.Made;
+    }
+    ~TCountedString() override { ++FCount.Freed; }
+
+private:
+    TNodeCount& FCount;
+};
+
+TEST(TJSONOwnershipTest, HandedBackNodesAreFreedOnlyWhenOwned) {
+    bool KeptFreed = false;
+    bool OwnedFreed = false;
+    auto Kept = std::make_unique<TTrackedString>(u"k", KeptFreed);
+    Kept->SetOwned(false); // the caller's, only lent to the array
+    TJSONArray A;
+    A.AddElement(Kept.get());
+    A.Add(u"o");
+    A.AddElement(new TTrackedString(u"p", OwnedFreed));
+    EXPECT_EQ(A.Pop().get(), Kept.get()); // the handle goes at once, the node stays
+    EXPECT_FALSE(KeptFreed);
+    EXPECT_EQ(Kept->Value(), u"k");
+    A.Pop();
+    A.Pop();
+    EXPECT_TRUE(OwnedFreed);
+
+    bool PairNameFreed = false;
+    auto LentPair =
+        std::make_unique<TJSONPair>(new TTrackedString(u"n", PairNameFreed), new TJSONNull());
+    LentPair->SetOwned(false);
+    TJSONObject O;
+    O.AddPair(LentPair.get());
+    O.AddPair(u"m", u"v");
+    EXPECT_EQ(O.RemovePair(u"n").get(), LentPair.get());
+    EXPECT_FALSE(PairNameFreed);
+    EXPECT_EQ(ByteForm(O), "{\"m\":\"v\"}");
+    LentPair.reset();
+    EXPECT_TRUE(PairNameFreed);
+}
+
+TEST(TJSONOwnershipTest, UniquePtrFormsHandOverWithoutRelease) {
+    TJSONObject O;
+    O.AddPair(u"a", std::make_unique<TJSONNumber>(1))
+        ->AddPair(std::make_unique<TJSONPair>(u"b", u"c"))
+        ->AddPair(std::make_unique<TJSONString>(u"d"), std::make_unique<TJSONTrue>());
+    TJSONArray A;
+    A.AddElement(std::make_unique<TJSONNull>());
+    A.AddElement(O.RemovePair(u"a")->JsonValue()->Clone());
+    EXPECT_EQ(ByteForm(O), "{\"b\":\"c\",\"d\":true}");
+    TJSONArray B;
+    B.AddElement(A.Pop()); // a handle moves from one container into another
+    EXPECT_EQ(ByteForm(A), "[1]");
+    EXPECT_EQ(ByteForm(B), "[null]");
+
+    // A part given alone is still freed, and a unique_ptr part too.
+    TNodeCount Count;
+    O.AddPair(std::make_unique<TCountedString>(u"n", Count), nullptr)
+        ->AddPair(u"e", TJSONNodePtr<TJSONValue>());
+    EXPECT_EQ(Count.Freed, 1);
+    EXPECT_EQ(O.Size(), 2);
+}
+
+// The list replacement frees what it drops, keeps what it is given again, and
+// never frees a node that is not owned; both the short lists (looked up one by
+// one) and the long ones (looked up in a sorted copy).
+struct TReplaceListCase {
+    const char* Name;
+    int Size;
+};
+
+void PrintTo(const TReplaceListCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
+
+class TJSONReplaceListTest : public testing::TestWithParam<TReplaceListCase> {};
+
+TEST_P(TJSONReplaceListTest, ObjectFreesTheMembersItNoLongerHolds) {
+    TNodeCount Count;
+    std::vector<TJSONPair*> Old;
+    {
+        TJSONObject O;
+        for (int I = 0; I < GetParam().Size; ++I)
+            O.AddPair(u"m", new TCountedString(u"v", Count));
+        Old = O.GetMemberList();
+        TJSONPair* Lent = Old[1];
+        Lent->SetOwned(false);
+        // Keeps the first, drops the second (not owned) and the rest, adds one.
+        O.SetMemberList({Old[0], nullptr, new TJSONPair(u"n", new TCountedString(u"w", Count))});
+        EXPECT_EQ(O.Size(), 2);
+        EXPECT_EQ(Count.Freed, GetParam().Size - 2);
+        EXPECT_EQ(ByteForm(O), "{\"m\":\"v\",\"n\":\"w\"}");
+        delete Lent;
+        EXPECT_EQ(Count.Freed, GetParam().Size - 1);
+        std::vector<std::unique_ptr<TJSONPair>> Fresh;
+        Fresh.push_back(std::make_unique<TJSONPair>(u"x", new TCountedString(u"y", Count)));
+        O.SetMemberList(std::move(Fresh));
+        EXPECT_EQ(Count.Freed, GetParam().Size + 1);
+        EXPECT_EQ(ByteForm(O), "{\"x\":\"y\"}");
+    }
+    EXPECT_EQ(Count.Freed, Count.Made);
+}
+
+TEST_P(TJSONReplaceListTest, ArrayFreesTheElementsItNoLongerHolds) {
+    TNodeCount Count;
+    {
+        TJSONArray A;
+        for (int I = 0; I < GetParam().Size; ++I)
+            A.AddElement(new TCountedString(u"e", Count));
+        std::vector<TJSONValue*> Old = A.GetElements();
+        std::vector<TJSONValue*> Kept(Old.rbegin(), Old.rbegin() + 2); // the last two, reversed
+        A.SetElements(Kept);
+        EXPECT_EQ(A.Size(), 2);
+        EXPECT_EQ(Count.Freed, GetParam().Size - 2);
+        std::vector<std::unique_ptr<TJSONValue>> Fresh;
+        Fresh.push_back(std::make_unique<TCountedString>(u"f", Count));
+        A.SetElements(std::move(Fresh));
+        EXPECT_EQ(Count.Freed, GetParam().Size);
+        A.SetElements(std::vector<TJSONValue*>());
+        EXPECT_EQ(A.Size(), 0);
+    }
+    EXPECT_EQ(Count.Freed, Count.Made);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TJSONReplaceListTest,
+                         testing::Values(TReplaceListCase{"Short", 5},
+                                         TReplaceListCase{"Long", 40}),
+                         test::TCaseName{});
+
+// Every operation that is handed nodes, run with its first, second, ...
+// allocation failing: whether it completes or raises std::bad_alloc, every
+// node made is freed exactly once by the end of the case.
+struct TOutOfMemoryCase {
+    const char* Name;
+    std::function<void(TNodeCount&)> Run;
+};
+
+void PrintTo(const TOutOfMemoryCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
+
+class TJSONOutOfMemoryTest : public testing::TestWithParam<TOutOfMemoryCase> {};
+
+TEST_P(TJSONOutOfMemoryTest, FreesEveryNodeHandedOverWhicheverAllocationFails) {
+    TNodeCount Count;
+    const int Failures = test::ForEachAllocationFailure(
+        [&] {
+            Count = TNodeCount();
+            GetParam().Run(Count);
+        },
+        [&](bool Raised) {
+            EXPECT_EQ(Count.Freed, Count.Made) << (Raised ? "after bad_alloc" : "completed");
+        });
+    EXPECT_GT(Failures, 0) << "the operation allocates nothing that could fail";
+}
+
+// Each node is made in a statement of its own and held until it is handed
+// over, so that the test itself leaks nothing when a later allocation fails.
+std::unique_ptr<TCountedString> Counted(const char16_t* Text, TNodeCount& C) {
+    return std::make_unique<TCountedString>(Text, C);
+}
+
+const TOutOfMemoryCase OutOfMemoryCases[] = {
+    {"PairFromNameAndValue",
+     [](TNodeCount& C) {
+         // The name is made by the pair, so it is long enough to need memory
+         // of its own.
+         const std::u16string Name(u"a name longer than any inline buffer");
+         auto Value = Counted(u"v", C);
+         TJSONPair P(Name, Value.release());
+     }},
+    {"PairFromTwoTexts",
+     [](TNodeCount&) {
+         const std::u16string Name(u"a name longer than any inline buffer");
+         const std::u16string Value(u"a value as long as that");
+         TJSONPair P(Name, Value);
+     }},
+    {"AddPairNameAndValue",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         const std::u16string Name(u"n");
+         auto Value = Counted(u"v", C);
+         O.AddPair(Name, Value.release());
+     }},
+    {"AddPairTwoParts",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         auto Name = Counted(u"n", C);
+         auto Value = Counted(u"v", C);
+         O.AddPair(Name.release(), Value.release());
+     }},
+    {"AddPairWhole",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         auto Name = Counted(u"n", C);
+         auto Value = Counted(u"v", C);
+         // The pair's memory is had before the parts move into it.
+         std::unique_ptr<TJSONPair> Pair(new TJSONPair(Name.get(), Value.get()));
+         Name.release();
+         Value.release();
+         O.AddPair(Pair.release());
+     }},
+    {"AddPairToLongObject",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         const std::u16string Name(u"n");
+         for (int I = 0; I < 9; ++I) { // the member list grows more than once
+             auto Value = Counted(u"v", C);
+             O.AddPair(Name, Value.release());
+         }
+     }},
+    {"AddElement",
+     [](TNodeCount& C) {
+         TJSONArray A;
+         for (int I = 0; I < 9; ++I) {
+             auto Element = Counted(u"e", C);
+             A.AddElement(Element.release());
+         }
+     }},
+    {"ArrayOfTwo",
+     [](TNodeCount& C) {
+         auto First = Counted(u"a", C);
+         auto Second = Counted(u"b", C);
+         TJSONArray A(First.release(), Second.release());
+     }},
+    {"ArrayOfTwoTexts",
+     [](TNodeCount&) {
+         const std::u16string First(u"a"), Second(u"b");
+         TJSONArray A(First, Second);
+     }},
+    {"ReplaceMemberList",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         const std::u16string Name(u"n");
+         for (int I = 0; I < 20; ++I) {
+             auto Value = Counted(u"v", C);
+             O.AddPair(Name, Value.release());
+         }
+         std::vector<TJSONPair*> Half(O.GetMemberList().begin(), O.GetMemberList().begin() + 10);
+         O.SetMemberList(std::move(Half));
+     }},
+    {"ReplaceElementsWithUniquePtrs",
+     [](TNodeCount& C) {
+         TJSONArray A;
+         A.AddElement(Counted(u"old", C));
+         std::vector<std::unique_ptr<TJSONValue>> Fresh;
+         Fresh.push_back(Counted(u"new", C));
+         A.SetElements(std::move(Fresh));
+     }},
+    {"Clone",
+     [](TNodeCount& C) {
+         TJSONObject O;
+         const std::u16string A(u"a"), B(u"b");
+         O.AddPair(A, Counted(u"v", C));
+         auto List = std::make_unique<TJSONArray>();
+         List->Add(1);
+         O.AddPair(B, std::move(List));
+         std::unique_ptr<TJSONObject> Copy = O.Clone();
+     }},
+    // Parse trees hold no counted nodes; what they would leak the leak
+    // sanitizer reports.
+    {"Parse",
+     [](TNodeCount&) {
+         const std::vector<uint8_t> Text = Bytes("{\"a\":[1,\"two\",{\"b\":null}],\"c\":true}");
+         std::unique_ptr<TJSONValue> V = TJSONObject::ParseJSONValue(Text, 0);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Operations, TJSONOutOfMemoryTest, testing::ValuesIn(OutOfMemoryCases),
+                         test::TCaseName{});
 
 TEST(TJSONCloneTest, CopiesDeeplyAndEveryCopyIsOwned) {
     std::unique_ptr<TJSONValue> Original = ParseBytes("{\"a\":[1,\"s\",{\"b\":null}],\"c\":true}");

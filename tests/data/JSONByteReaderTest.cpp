@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/DBXJSON.h"
+#include "support/TestNames.h"
 
 using namespace kds;
 
@@ -51,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReaderCase{"LoneByteOrderMarkServed", "\xEF\xBB\xBF", true, "\\uFEFF"},
                     ReaderCase{"ByteModeUnchanged", "\xC3\xA9\xEF\xBB\xBF", false,
                                "\xC3\xA9\xEF\xBB\xBF"}),
-    [](const testing::TestParamInfo<ReaderCase>& Info) { return std::string(Info.param.Name); });
+    test::TCaseName{});
 
 TEST(TJSONByteReaderTest, PeekNeverMovesAndOffsetSkipsTheWholeSequence) {
     const std::string Input = "x\xE2\x82\xACy";

@@ -147,12 +147,7 @@ TEST(TDBXParameterListTest, KeepsOrdinalsInStepAndSharesTheRow) {
     L.SetCount(4);
     EXPECT_EQ(L.Count(), 4);
     EXPECT_EQ(L[3].Ordinal(), 3);
-    try {
-        L.Parameter(4);
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 8);
-    }
+    test::ExpectDBXErrorCode(TDBXErrorCodes::InvalidOrdinal, [&] { L.Parameter(4); });
     EXPECT_THROW(L.InsertParameter(6, Param(u"X", 6, 1)), TDBXError);
     auto All = L.RemoveParameters();
     EXPECT_EQ(All.size(), 4u);

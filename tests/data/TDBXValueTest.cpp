@@ -13,6 +13,8 @@
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXRow.h"
 #include "data/TDBXRowBuffer.h"
+#include "support/DecimalSeparatorScope.h"
+#include "support/ExpectError.h"
 
 using namespace kds;
 namespace DT = TDBXDataTypes;
@@ -132,13 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
 class CodesWithoutClass : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(CodesWithoutClass, FailWithUnexpectedDataType) {
-    try {
-        Make(GetParam());
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 3);
-        EXPECT_EQ(E.Message(), "Unexpected data type " + std::to_string(GetParam()));
-    }
+    test::ExpectDBXError(TDBXErrorCodes::UnsupportedFieldType,
+                         "Unexpected data type " + std::to_string(GetParam()),
+                         [this] { Make(GetParam()); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, CodesWithoutClass,
@@ -167,15 +165,9 @@ TEST(TDBXValueTypeTest, RefusesEveryChangeWhileTheTypeIsReadOnly) {
                                                         [&] { T->SetFlags(0); },
                                                         [&] { T->SetParameterDirection(1); },
                                                         [&] { T->SetNullable(true); }};
-    for (const auto& Set : Setters) {
-        try {
-            Set();
-            FAIL();
-        } catch (const TDBXError& E) {
-            EXPECT_EQ(E.ErrorCode(), 9);
-            EXPECT_EQ(E.Message(), "Value type cannot be modified");
-        }
-    }
+    for (const auto& Set : Setters)
+        test::ExpectDBXError(TDBXErrorCodes::InvalidParameter, "Value type cannot be modified",
+                             Set);
 }
 
 TEST(TDBXValueTypeTest, ClonesTheFieldsButNotCaptionOrRow) {
@@ -221,23 +213,15 @@ TEST(TDBXValueTypeTest, ClonesTheFieldsButNotCaptionOrRow) {
 TEST(TDBXValueTest, WrongKindAccessNamesBothTypes) {
     auto Text = Make(DT::WideStringType);
     Text->SetWideString(u"12");
-    try {
-        Text->GetInt32();
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 7);
-        EXPECT_EQ(
-            E.Message(),
-            "TDBXTypes.WideString value type cannot be accessed as TDBXTypes.INT32 value type");
-    }
+    test::ExpectDBXError(
+        TDBXErrorCodes::InvalidType,
+        "TDBXTypes.WideString value type cannot be accessed as TDBXTypes.INT32 value type",
+        [&] { Text->GetInt32(); });
     auto Number = Make(DT::Int16Type);
-    try {
-        Number->SetDouble(1.5);
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.Message(),
-                  "TDBXTypes.INT16 value type cannot be accessed as TDBXTypes.DOUBLE value type");
-    }
+    test::ExpectDBXError(
+        TDBXErrorCodes::InvalidType,
+        "TDBXTypes.INT16 value type cannot be accessed as TDBXTypes.DOUBLE value type",
+        [&] { Number->SetDouble(1.5); });
     EXPECT_THROW(Make(DT::JsonValueType)->GetDBXReader(), TDBXError);
 }
 
@@ -273,7 +257,7 @@ void PrintTo(const TextConversion& C, std::ostream* Os) {
 class TextConversions : public ::testing::TestWithParam<TextConversion> {};
 
 TEST_P(TextConversions, ConvertLikeTheRuntime) {
-    TNumberFormat::SetDecimalSeparator(u',');
+    test::TDecimalSeparatorScope Comma(u',');
     for (int32_t Code : {DT::WideStringType, DT::AnsiStringType}) {
         auto V = Make(Code);
         V->SetString(GetParam().Text);
@@ -282,7 +266,6 @@ TEST_P(TextConversions, ConvertLikeTheRuntime) {
         EXPECT_EQ(V->AsBoolean(), GetParam().AsBoolean);
         EXPECT_EQ(V->AsString(), GetParam().Text);
     }
-    TNumberFormat::SetDecimalSeparator(u'.');
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -422,12 +405,8 @@ TEST(TDBXJSONValueTest, AcceptsOnlyJsonAsObjectValue) {
     class TPlain : public TObject {};
     TPlain Plain;
     auto V = Make(DT::JsonValueType);
-    try {
-        V->SetObjectValue(&Plain, false);
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 7);
-    }
+    test::ExpectDBXErrorCode(TDBXErrorCodes::InvalidType,
+                             [&] { V->SetObjectValue(&Plain, false); });
 }
 
 TEST(TDBXJSONValueTest, ReadsAndWritesJsonBlocksThroughTheRow) {
@@ -445,13 +424,8 @@ TEST(TDBXJSONValueTest, ReadsAndWritesJsonBlocksThroughTheRow) {
     EXPECT_EQ(V->GetJSONValue()->ToString(), u"[1,\"\u00E9\"]");
     const std::vector<uint8_t> Bad = {0x40, 0, 0, 0, 1, '['};
     Buffer.SetReadBytes(Bad.data(), 6);
-    try {
-        V->GetJSONValue();
-        FAIL();
-    } catch (const TDBXError& E) {
-        EXPECT_EQ(E.ErrorCode(), 0);
-        EXPECT_EQ(E.Message(), "JSON byte stream cannot be parsed correctly into a JSON value");
-    }
+    test::ExpectDBXError(0, "JSON byte stream cannot be parsed correctly into a JSON value",
+                         [&] { V->GetJSONValue(); });
 }
 
 // --- Callback values ----------------------------------------------------

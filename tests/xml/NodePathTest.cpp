@@ -5,6 +5,7 @@
 #include <string>
 
 #include "XmlTestPrint.h"
+#include "support/ExpectError.h"
 #include "xml/TKivoXmlParse.h"
 
 namespace kds {
@@ -120,12 +121,8 @@ TEST_F(NodePathTest, StartNodeIsRecognisedByItsNameWithoutPrefix) {
 }
 
 TEST_F(NodePathTest, NonNumericIndexRaisesTheConversionError) {
-    try {
-        FindPathNode(FOrder, "Detail[x1]\\item");
-        FAIL() << "no error";
-    } catch (const EXmlConvertError& E) {
-        EXPECT_STREQ(E.what(), "''x1'' is not a valid integer value");
-    }
+    test::ExpectErrorText<EXmlConvertError>("''x1'' is not a valid integer value",
+                                            [&] { FindPathNode(FOrder, "Detail[x1]\\item"); });
     EXPECT_THROW(EnsurePathNode(FOrder, "Detail[]"), EXmlConvertError);
     EXPECT_THROW(FindPathNode(FOrder, "Detail[99999999999]"), EXmlConvertError);
 }

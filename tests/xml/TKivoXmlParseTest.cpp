@@ -6,6 +6,7 @@
 #include <string>
 
 #include "XmlTestPrint.h"
+#include "support/ExpectError.h"
 #include "support/TempDir.h"
 
 namespace kds {
@@ -170,25 +171,14 @@ TEST(TKivoXmlParseTest, ReadsValuesTheWayTheIntakeDoes) {
 }
 
 TEST(TKivoXmlParseTest, MalformedTextRaisesTheParseError) {
-    try {
-        TKivoXmlParse::LoadXMLFromString("<a><b></a>");
-        FAIL() << "no error";
-    } catch (const EXmlDomError& E) {
-        const std::string M = E.what();
-        EXPECT_EQ(M.rfind("XML Parse Error:\n\rReason: ", 0), 0u) << M;
-        EXPECT_NE(M.find("Start-end tags mismatch\n\rError on line 1, position 9"),
-                  std::string::npos)
-            << M;
-    }
+    test::ExpectErrorText<EXmlDomError>(
+        "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 1, position 9",
+        [] { TKivoXmlParse::LoadXMLFromString("<a><b></a>"); });
     kds::test::TTempDir Dir;
     const auto Bad = Dir.WriteFile("bad.xml", "<a>\n<b>\n</a>\n");
-    try {
-        TKivoXmlParse::LoadXMLFromFile(Bad.string());
-        FAIL() << "no error";
-    } catch (const EXmlDomError& E) {
-        EXPECT_NE(std::string(E.what()).find("Error on line 3, position 3"), std::string::npos)
-            << E.what();
-    }
+    test::ExpectErrorText<EXmlDomError>(
+        "XML Parse Error:\n\rReason: Start-end tags mismatch\n\rError on line 3, position 3",
+        [&] { TKivoXmlParse::LoadXMLFromFile(Bad.string()); });
 }
 
 TEST(TKivoXmlParseTest, LoadsFromFileOntoTheRoot) {
