@@ -1,0 +1,3 @@
+#include "server/wire/DBXActiveTableReaderList.h"
+
+namespace kds {} // namespace kds

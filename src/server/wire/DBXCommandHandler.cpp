@@ -1,0 +1,3 @@
+#include "server/wire/DBXCommandHandler.h"
+
+namespace kds {} // namespace kds

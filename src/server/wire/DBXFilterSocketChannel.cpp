@@ -1,0 +1,3 @@
+#include "server/wire/DBXFilterSocketChannel.h"
+
+namespace kds {} // namespace kds

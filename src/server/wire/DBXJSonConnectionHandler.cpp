@@ -1,0 +1,3 @@
+#include "server/wire/DBXJSonConnectionHandler.h"
+
+namespace kds {} // namespace kds

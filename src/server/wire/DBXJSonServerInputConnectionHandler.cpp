@@ -1,0 +1,3 @@
+#include "server/wire/DBXJSonServerInputConnectionHandler.h"
+
+namespace kds {} // namespace kds

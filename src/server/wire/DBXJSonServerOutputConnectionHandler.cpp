@@ -1,0 +1,3 @@
+#include "server/wire/DBXJSonServerOutputConnectionHandler.h"
+
+namespace kds {} // namespace kds

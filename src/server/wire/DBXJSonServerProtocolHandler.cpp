@@ -1,0 +1,3 @@
+#include "server/wire/DBXJSonServerProtocolHandler.h"
+
+namespace kds {} // namespace kds

@@ -1,0 +1,3 @@
+#include "server/wire/DBXMessages.h"
+
+namespace kds {} // namespace kds

@@ -1,0 +1,3 @@
+#include "server/wire/DBXProperties.h"
+
+namespace kds {} // namespace kds

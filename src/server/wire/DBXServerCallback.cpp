@@ -1,0 +1,3 @@
+#include "server/wire/DBXServerCallback.h"
+
+namespace kds {} // namespace kds

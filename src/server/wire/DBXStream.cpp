@@ -1,0 +1,3 @@
+#include "server/wire/DBXStream.h"
+
+namespace kds {} // namespace kds

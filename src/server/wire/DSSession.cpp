@@ -1,0 +1,3 @@
+#include "server/wire/DSSession.h"
+
+namespace kds {} // namespace kds
