@@ -20,36 +20,34 @@ namespace {
 constexpr int32_t ParseErrorCode = 2;
 constexpr int32_t ReadErrorCode = 1;
 
-bool IsWhiteSpace(uint8_t B) {
-    return B == 9 || B == 10 || B == 13 || B == 32;
+inline bool IsWhiteSpace(uint8_t B) {
+    constexpr uint64_t Mask =
+        (uint64_t(1) << 9) | (uint64_t(1) << 10) | (uint64_t(1) << 13) | (uint64_t(1) << 32);
+    return B <= 32 && ((Mask >> B) & 1) != 0;
 }
 
-// The token kind a byte starts (what Next would answer for it).
-int32_t KindOfByte(uint8_t B) {
-    switch (B) {
-    case '{':
-        return TDBXTokens::ObjectStart;
-    case '}':
-        return TDBXTokens::ObjectEnd;
-    case '[':
-        return TDBXTokens::ArrayStart;
-    case ']':
-        return TDBXTokens::ArrayEnd;
-    case 't':
-        return TDBXTokens::True;
-    case 'f':
-        return TDBXTokens::False;
-    case 'n':
-        return TDBXTokens::Null;
-    case '"':
-        return TDBXTokens::StringStart;
-    case ':':
-        return TDBXTokens::NameSeparator;
-    case ',':
-        return TDBXTokens::ValueSeparator;
-    default:
-        return TDBXTokens::Number;
+// The token kind each byte starts (what Next answers for it).
+struct TKindTable {
+    uint8_t Kind[256];
+    constexpr TKindTable() : Kind() {
+        for (int I = 0; I < 256; ++I)
+            Kind[I] = TDBXTokens::Number;
+        Kind[uint8_t('{')] = TDBXTokens::ObjectStart;
+        Kind[uint8_t('}')] = TDBXTokens::ObjectEnd;
+        Kind[uint8_t('[')] = TDBXTokens::ArrayStart;
+        Kind[uint8_t(']')] = TDBXTokens::ArrayEnd;
+        Kind[uint8_t('t')] = TDBXTokens::True;
+        Kind[uint8_t('f')] = TDBXTokens::False;
+        Kind[uint8_t('n')] = TDBXTokens::Null;
+        Kind[uint8_t('"')] = TDBXTokens::StringStart;
+        Kind[uint8_t(':')] = TDBXTokens::NameSeparator;
+        Kind[uint8_t(',')] = TDBXTokens::ValueSeparator;
     }
+};
+constexpr TKindTable KindTable;
+
+inline int32_t KindOfByte(uint8_t B) {
+    return KindTable.Kind[B];
 }
 
 int32_t HexValue(uint8_t B) {
@@ -67,33 +65,6 @@ const char HexDigits[] = "0123456789ABCDEF";
 struct TStringCodeEntry {
     std::u16string_view Word;
     int32_t Code;
-};
-
-constexpr TStringCodeEntry StringCodeTable[] = {
-    {u"result", TDBXStringCodes::Result},
-    {u"error", TDBXStringCodes::Error},
-    {u"connect", TDBXStringCodes::Connect},
-    {u"disconnect", TDBXStringCodes::Disconnect},
-    {u"prepare", TDBXStringCodes::Prepare},
-    {u"execute", TDBXStringCodes::Execute},
-    {u"command_close", TDBXStringCodes::CommandClose},
-    {u"reader_close", TDBXStringCodes::ReaderClose},
-    {u"rows", TDBXStringCodes::Rows},
-    {u"table", TDBXStringCodes::Table},
-    {u"columns", TDBXStringCodes::Columns},
-    {u"session", TDBXStringCodes::Session},
-    {u"data", TDBXStringCodes::Data},
-    {u"next", TDBXStringCodes::Next},
-    {u"handle", TDBXStringCodes::Handle},
-    {u"fields", TDBXStringCodes::Fields},
-    {u"parameters", TDBXStringCodes::Parameters},
-    {u"txbegin", TDBXStringCodes::TxBegin},
-    {u"txend", TDBXStringCodes::TxEnd},
-    {u"more_blob", TDBXStringCodes::MoreBlob},
-    {u"next_result", TDBXStringCodes::NextResult},
-    {u"vendor_property", TDBXStringCodes::VendorProperty},
-    {u"callback", TDBXStringCodes::Callback},
-    {u"metadata", TDBXStringCodes::Metadata},
 };
 
 } // namespace
@@ -130,10 +101,44 @@ const char* TDBXTokens::DisplayText(int32_t Token) {
 }
 
 int32_t TDBXStringCodes::Classify(std::u16string_view Text) {
-    for (const TStringCodeEntry& E : StringCodeTable)
-        if (E.Word == Text)
-            return E.Code;
-    return Unknown;
+    // Only the words of the text's length are compared.
+    auto Match = [&](std::initializer_list<TStringCodeEntry> Candidates) {
+        for (const TStringCodeEntry& E : Candidates)
+            if (std::equal(E.Word.begin(), E.Word.end(), Text.begin()))
+                return E.Code;
+        return Unknown;
+    };
+    switch (Text.size()) {
+    case 4:
+        return Match({{u"data", Data}, {u"next", Next}, {u"rows", Rows}});
+    case 5:
+        return Match({{u"error", Error}, {u"table", Table}, {u"txend", TxEnd}});
+    case 6:
+        return Match({{u"result", Result}, {u"handle", Handle}, {u"fields", Fields}});
+    case 7:
+        return Match({{u"execute", Execute},
+                      {u"prepare", Prepare},
+                      {u"connect", Connect},
+                      {u"txbegin", TxBegin},
+                      {u"columns", Columns},
+                      {u"session", Session}});
+    case 8:
+        return Match({{u"callback", Callback}, {u"metadata", Metadata}});
+    case 9:
+        return Match({{u"more_blob", MoreBlob}});
+    case 10:
+        return Match({{u"parameters", Parameters}, {u"disconnect", Disconnect}});
+    case 11:
+        return Match({{u"next_result", NextResult}});
+    case 12:
+        return Match({{u"reader_close", ReaderClose}});
+    case 13:
+        return Match({{u"command_close", CommandClose}});
+    case 15:
+        return Match({{u"vendor_property", VendorProperty}});
+    default:
+        return Unknown;
+    }
 }
 
 // ===========================================================================
@@ -565,13 +570,22 @@ void TDBXJSonStreamReader::Refill() {
 }
 
 uint8_t TDBXJSonStreamReader::SkipWhiteSpace() {
-    uint8_t B = NextByte();
-    while (IsWhiteSpace(B))
-        B = NextByte();
-    return B;
+    for (;;) {
+        if (FReadPosition >= FReadLastPosition)
+            Refill();
+        const uint8_t B = FReadBuffer[++FReadPosition];
+        if (!IsWhiteSpace(B))
+            return B;
+    }
 }
 
 void TDBXJSonStreamReader::ExpectLiteral(const char* Literal, const char* Rest) {
+    const size_t N = std::strlen(Rest);
+    if (FReadLastPosition - FReadPosition >= static_cast<int32_t>(N) &&
+        std::memcmp(FReadBuffer.get() + FReadPosition + 1, Rest, N) == 0) {
+        FReadPosition += static_cast<int32_t>(N);
+        return;
+    }
     for (const char* P = Rest; *P != 0; ++P)
         if (NextByte() != static_cast<uint8_t>(*P))
             ExpectedLiteral(Literal);
@@ -700,7 +714,13 @@ void TDBXJSonStreamReader::ReadStringBody() {
             // Doubling, but never past the bound.
             FStringValue.reserve(std::min(std::max(Need, 2 * FStringValue.capacity()),
                                           static_cast<size_t>(WireLimits::MaxTokenUnits)));
-        FStringValue.append(From, P);
+        // Widened in place (an append from a byte range would build a
+        // temporary string first).
+        const size_t Old = FStringValue.size();
+        FStringValue.resize(Need);
+        char16_t* To = FStringValue.data() + Old;
+        for (const uint8_t* Q = From; Q < P; ++Q)
+            *To++ = *Q;
         FReadPosition += static_cast<int32_t>(Run);
         if (P == End)
             continue;
