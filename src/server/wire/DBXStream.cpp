@@ -220,6 +220,12 @@ void TDBXJSonStreamWriter::WriteLong(int64_t Value) {
         PutByte(static_cast<uint8_t>('0' + Magnitude));
         return;
     }
+    if (Magnitude < 100 && FWriteBufferPosition + 2 < FWriteBufferSize) {
+        FWriteBuffer[FWriteBufferPosition + 1] = static_cast<uint8_t>('0' + Magnitude / 10);
+        FWriteBuffer[FWriteBufferPosition + 2] = static_cast<uint8_t>('0' + Magnitude % 10);
+        FWriteBufferPosition += 2;
+        return;
+    }
     int32_t At = static_cast<int32_t>(sizeof FDecimalBuffer);
     while (Magnitude > 0) {
         FDecimalBuffer[--At] = static_cast<uint8_t>('0' + Magnitude % 10);
@@ -700,29 +706,32 @@ void TDBXJSonStreamReader::ReadStringBody() {
     for (;;) {
         if (FReadPosition >= FReadLastPosition)
             Refill();
-        // Plain bytes up to the next quote or backslash, in one run.
+        // Plain bytes up to the next quote or backslash, widened in one pass
+        // into room reserved for what the buffer holds (never past the bound).
         const uint8_t* From = FReadBuffer.get() + FReadPosition + 1;
         const uint8_t* End = FReadBuffer.get() + FReadLastPosition + 1;
-        const uint8_t* P = From;
-        while (P < End && *P != '"' && *P != '\\')
-            ++P;
-        const size_t Run = static_cast<size_t>(P - From);
-        const size_t Need = FStringValue.size() + Run;
-        if (Need > static_cast<size_t>(WireLimits::MaxTokenUnits))
-            UnexpectedByte();
-        if (Need > FStringValue.capacity())
-            // Doubling, but never past the bound.
-            FStringValue.reserve(std::min(std::max(Need, 2 * FStringValue.capacity()),
-                                          static_cast<size_t>(WireLimits::MaxTokenUnits)));
-        // Widened in place (an append from a byte range would build a
-        // temporary string first).
         const size_t Old = FStringValue.size();
-        FStringValue.resize(Need);
-        char16_t* To = FStringValue.data() + Old;
-        for (const uint8_t* Q = From; Q < P; ++Q)
-            *To++ = *Q;
+        const size_t Room = std::min({static_cast<size_t>(End - From), size_t(4096),
+                                      static_cast<size_t>(WireLimits::MaxTokenUnits) + 1 - Old});
+        if (FCharBufferSize < static_cast<int32_t>(Room)) {
+            FCharBufferSize = static_cast<int32_t>(std::max(Room, size_t(128)));
+            FCharBuffer = std::make_unique<char16_t[]>(static_cast<size_t>(FCharBufferSize));
+        }
+        char16_t* To = FCharBuffer.get();
+        const uint8_t* P = From;
+        const uint8_t* Stop = From + Room;
+        while (P < Stop && *P != '"' && *P != '\\')
+            *To++ = *P++;
+        const size_t Run = static_cast<size_t>(P - From);
+        if (Old + Run > static_cast<size_t>(WireLimits::MaxTokenUnits))
+            UnexpectedByte();
+        if (Old + Run > FStringValue.capacity())
+            // Doubling, but never past the bound.
+            FStringValue.reserve(std::min(std::max(Old + Run, 2 * FStringValue.capacity()),
+                                          static_cast<size_t>(WireLimits::MaxTokenUnits)));
+        FStringValue.append(FCharBuffer.get(), Run);
         FReadPosition += static_cast<int32_t>(Run);
-        if (P == End)
+        if (P == Stop)
             continue;
         const uint8_t B = NextByte();
         if (B == '"')

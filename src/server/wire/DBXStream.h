@@ -357,6 +357,10 @@ private:
     int32_t FToken = 0;
     int32_t FStringCode = 1;
     std::u16string FStringValue;
+    // Scratch the plain runs of a string are widened into, 4096 units at a
+    // time at most.
+    std::unique_ptr<char16_t[]> FCharBuffer;
+    int32_t FCharBufferSize = 0;
     bool FBooleanValue = false;
     uint8_t FByteBuffer[WireLimits::MaxNumberBytes] = {};
     int32_t FByteBufferCount = 0;
