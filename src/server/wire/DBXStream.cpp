@@ -26,28 +26,8 @@ inline bool IsWhiteSpace(uint8_t B) {
     return B <= 32 && ((Mask >> B) & 1) != 0;
 }
 
-// The token kind each byte starts (what Next answers for it).
-struct TKindTable {
-    uint8_t Kind[256];
-    constexpr TKindTable() : Kind() {
-        for (int I = 0; I < 256; ++I)
-            Kind[I] = TDBXTokens::Number;
-        Kind[uint8_t('{')] = TDBXTokens::ObjectStart;
-        Kind[uint8_t('}')] = TDBXTokens::ObjectEnd;
-        Kind[uint8_t('[')] = TDBXTokens::ArrayStart;
-        Kind[uint8_t(']')] = TDBXTokens::ArrayEnd;
-        Kind[uint8_t('t')] = TDBXTokens::True;
-        Kind[uint8_t('f')] = TDBXTokens::False;
-        Kind[uint8_t('n')] = TDBXTokens::Null;
-        Kind[uint8_t('"')] = TDBXTokens::StringStart;
-        Kind[uint8_t(':')] = TDBXTokens::NameSeparator;
-        Kind[uint8_t(',')] = TDBXTokens::ValueSeparator;
-    }
-};
-constexpr TKindTable KindTable;
-
 inline int32_t KindOfByte(uint8_t B) {
-    return KindTable.Kind[B];
+    return TokenKinds.Kind[B];
 }
 
 int32_t HexValue(uint8_t B) {
@@ -575,16 +555,6 @@ void TDBXJSonStreamReader::Refill() {
     }
 }
 
-uint8_t TDBXJSonStreamReader::SkipWhiteSpace() {
-    for (;;) {
-        if (FReadPosition >= FReadLastPosition)
-            Refill();
-        const uint8_t B = FReadBuffer[++FReadPosition];
-        if (!IsWhiteSpace(B))
-            return B;
-    }
-}
-
 void TDBXJSonStreamReader::ExpectLiteral(const char* Literal, const char* Rest) {
     const size_t N = std::strlen(Rest);
     if (FReadLastPosition - FReadPosition >= static_cast<int32_t>(N) &&
@@ -597,8 +567,7 @@ void TDBXJSonStreamReader::ExpectLiteral(const char* Literal, const char* Rest) 
             ExpectedLiteral(Literal);
 }
 
-int32_t TDBXJSonStreamReader::Next() {
-    const uint8_t B = SkipWhiteSpace();
+int32_t TDBXJSonStreamReader::NextLiteral(uint8_t B) {
     switch (B) {
     case 't':
         ExpectLiteral("true", "rue");
@@ -606,10 +575,8 @@ int32_t TDBXJSonStreamReader::Next() {
     case 'f':
         ExpectLiteral("false", "alse");
         break;
-    case 'n':
-        ExpectLiteral("null", "ull");
-        break;
     default:
+        ExpectLiteral("null", "ull");
         break;
     }
     FToken = KindOfByte(B);
@@ -812,8 +779,19 @@ void TDBXJSonStreamReader::ReadDataBytes(uint8_t* Data, int32_t Offset, int32_t 
     int32_t Remaining = Count;
     uint8_t* To = Data + Offset;
     while (Remaining > 0) {
-        if (FReadPosition >= FReadLastPosition)
+        if (FReadPosition >= FReadLastPosition) {
+            if (Remaining >= FReadBufferSize && FChannel != nullptr) {
+                // A large rest of a block goes straight from the channel to
+                // its target, without a pass through the read buffer.
+                const int32_t Got = FChannel->Read(To, 0, Remaining);
+                if (Got <= 0 || Got > Remaining)
+                    Raise(ReadErrorCode, "Read error");
+                To += Got;
+                Remaining -= Got;
+                continue;
+            }
             Refill();
+        }
         const int32_t Take = std::min(Remaining, FReadLastPosition - FReadPosition);
         std::memcpy(To, FReadBuffer.get() + FReadPosition + 1, static_cast<size_t>(Take));
         FReadPosition += Take;

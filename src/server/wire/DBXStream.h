@@ -97,6 +97,26 @@ inline constexpr int32_t ValueSeparator = 13;
 const char* DisplayText(int32_t Token);
 } // namespace TDBXTokens
 
+// The token kind each byte starts (what Next answers for it).
+struct TTokenKindTable {
+    uint8_t Kind[256];
+    constexpr TTokenKindTable() : Kind() {
+        for (int I = 0; I < 256; ++I)
+            Kind[I] = TDBXTokens::Number;
+        Kind[uint8_t('{')] = TDBXTokens::ObjectStart;
+        Kind[uint8_t('}')] = TDBXTokens::ObjectEnd;
+        Kind[uint8_t('[')] = TDBXTokens::ArrayStart;
+        Kind[uint8_t(']')] = TDBXTokens::ArrayEnd;
+        Kind[uint8_t('t')] = TDBXTokens::True;
+        Kind[uint8_t('f')] = TDBXTokens::False;
+        Kind[uint8_t('n')] = TDBXTokens::Null;
+        Kind[uint8_t('"')] = TDBXTokens::StringStart;
+        Kind[uint8_t(':')] = TDBXTokens::NameSeparator;
+        Kind[uint8_t(',')] = TDBXTokens::ValueSeparator;
+    }
+};
+inline constexpr TTokenKindTable TokenKinds;
+
 // Keys and method names, matched exactly (case-sensitive, full length); any
 // other string is Unknown. There is no code 6.
 namespace TDBXStringCodes {
@@ -280,7 +300,13 @@ public:
     const std::u16string& StringValue() const { return FStringValue; }
 
     // Skips white space, reads one token and answers its kind.
-    int32_t Next();
+    int32_t Next() {
+        const uint8_t B = SkipWhiteSpace();
+        if (B == 't' || B == 'f' || B == 'n')
+            return NextLiteral(B);
+        FToken = TokenKinds.Kind[B];
+        return FToken;
+    }
     // Next; the wrong-token error unless the kind is Expected.
     int32_t Next(int32_t Expected);
     void NextValueSeparator() { Next(TDBXTokens::ValueSeparator); }
@@ -342,7 +368,17 @@ private:
     // Reads the channel into the (fully consumed) buffer; the position
     // becomes -1, so the next byte is at index 0.
     void Refill();
-    uint8_t SkipWhiteSpace();
+    uint8_t SkipWhiteSpace() {
+        for (;;) {
+            if (FReadPosition >= FReadLastPosition)
+                Refill();
+            const uint8_t B = FReadBuffer[++FReadPosition];
+            if (B > 32 || (B != 9 && B != 10 && B != 13 && B != 32))
+                return B;
+        }
+    }
+    // The literal true, false or null that starts with B.
+    int32_t NextLiteral(uint8_t B);
     void ExpectLiteral(const char* Literal, const char* Rest);
     void ReadStringBody();
     void SkipStringBody();
