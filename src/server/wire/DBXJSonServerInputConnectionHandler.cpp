@@ -237,9 +237,9 @@ void TDBXJSonServerInputConnectionHandler::ReadPrepare() {
     R.NextValueSeparator();
     M.FUpdatable = R.ReadBoolean();
     R.NextValueSeparator();
-    M.FCommandType = R.ReadString();
+    R.ReadString(M.FCommandType);
     R.NextValueSeparator();
-    M.FCommand = R.ReadString();
+    R.ReadString(M.FCommand);
     while (R.Next() == TDBXTokens::ValueSeparator) {
         R.Next(TDBXTokens::ObjectStart);
         if (R.ReadStringCode() == TDBXStringCodes::Parameters) {
@@ -328,9 +328,9 @@ void TDBXJSonServerInputConnectionHandler::ReadExecute() {
             R.NextValueSeparator();
             M.FUpdatable = R.ReadBoolean();
             R.NextValueSeparator();
-            M.FCommandType = R.ReadString();
+            R.ReadString(M.FCommandType);
             R.NextValueSeparator();
-            M.FCommand = R.ReadString();
+            R.ReadString(M.FCommand);
             R.SkipToEndOfObject();
             break;
         case TDBXStringCodes::Parameters: {
@@ -475,7 +475,7 @@ void TDBXJSonServerInputConnectionHandler::ReadTxEnd() {
 void TDBXJSonServerInputConnectionHandler::ReadVendorProperty() {
     TDBXJSonStreamReader& R = *FDbxStreamReader;
     R.ReadParams();
-    FVendorPropertyMessage.FPropertyName = R.ReadString();
+    R.ReadString(FVendorPropertyMessage.FPropertyName);
     FVendorPropertyMessage.FPropertyValue.clear();
     R.Next();
     EndRequest();

@@ -191,7 +191,7 @@ void TDBXJSonStreamWriter::PutBytes(const char* Text, int32_t Count) {
         PutByte(static_cast<uint8_t>(Text[I]));
 }
 
-void TDBXJSonStreamWriter::WriteLong(int64_t Value) {
+void TDBXJSonStreamWriter::WriteNumber(int64_t Value) {
     uint64_t Magnitude =
         Value < 0 ? uint64_t(0) - static_cast<uint64_t>(Value) : static_cast<uint64_t>(Value);
     if (Value < 0)

@@ -181,7 +181,14 @@ public:
     void WriteNameSeparator() { PutByte(':'); }
     void WriteSpace() { PutByte(' '); }
     void WriteInt(int32_t Value) { WriteLong(Value); }
-    void WriteLong(int64_t Value);
+    void WriteLong(int64_t Value) {
+        // Most numbers of the protocol are handles, counts and codes below 10.
+        if (Value >= 0 && Value < 10) {
+            PutByte(static_cast<uint8_t>('0' + Value));
+            return;
+        }
+        WriteNumber(Value);
+    }
     void WriteByte(int8_t Value) { WriteLong(Value); }
     void WriteShort(int16_t Value) { WriteLong(Value); }
     void WriteBoolean(bool Value);
@@ -255,6 +262,7 @@ private:
         PutBytes(Text, static_cast<int32_t>(N - 1));
     }
     void FlushFullBuffer();
+    void WriteNumber(int64_t Value);
     // Sends what the buffer holds without closing the reply.
     void SendBuffered();
     // Writes {"<key>":[n,FScratch[0..n)]} and Flush.
@@ -320,6 +328,12 @@ public:
     // A string: at a string start token or after white space only (anything
     // else is the wrong-token error). The text stays valid until the next read.
     const std::u16string& ReadString();
+    // The same, with the text moved into Out (no copy); StringValue is then
+    // left with what Out held.
+    void ReadString(std::u16string& Out) {
+        ReadString();
+        Out.swap(FStringValue);
+    }
     // Reads a string and answers its code; StringValue becomes "null".
     int32_t ReadStringCode();
     // Copies the next Count raw bytes (the block starts right after the
