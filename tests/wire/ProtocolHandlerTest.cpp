@@ -303,6 +303,12 @@ TEST(ProtocolHandlerTest, FreesTablesLeftByAFailedExecute) {
         int& Live;
         explicit TCountingReader(int& L) : Live(L) { ++Live; }
         ~TCountingReader() override { --Live; }
+        // A reader without columns or rows: only its life matters here.
+        int32_t ColumnCount() const override { return 0; }
+        const TDBXValueType& ValueType(int32_t) const override { throw TDBXError(8, "no column"); }
+        TDBXValue& Value(int32_t) override { throw TDBXError(8, "no column"); }
+        bool Next() override { return false; }
+        void Close() override {}
     };
     int Live = 0;
     TDBXExecuteMessage M;
