@@ -1,3 +1,61 @@
 #include "server/wire/DBXActiveTableReaderList.h"
 
-namespace kds {} // namespace kds
+#include <algorithm>
+
+#include "data/TDBXJSonRow.h"
+#include "data/TDBXReader.h"
+
+namespace kds {
+
+TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() = default;
+
+TDBXActiveTableReaderList::~TDBXActiveTableReaderList() = default;
+
+TDBXActiveTableReaderItem* TDBXActiveTableReaderList::FindStreamerRow(int32_t RowHandle) const {
+    for (const auto& Item : FItems)
+        if (Item->FStreamerRowHandle == RowHandle)
+            return Item.get();
+    return nullptr;
+}
+
+TDBXActiveTableReaderItem& TDBXActiveTableReaderList::AddReader(TDBXReader* Reader,
+                                                                std::unique_ptr<TDBXReader> Owned) {
+    auto Item = std::make_unique<TDBXActiveTableReaderItem>();
+    Item->FStreamerRowHandle = FNextRowHandle++;
+    Item->FReader = Owned ? Owned.get() : Reader;
+    Item->FOwnedReader = std::move(Owned);
+    FItems.push_back(std::move(Item));
+    return *FItems.back();
+}
+
+TDBXActiveTableReaderItem&
+TDBXActiveTableReaderList::AddParameterRow(TDBXParameterList* Parameters) {
+    CloseReader(-1);
+    auto Item = std::make_unique<TDBXActiveTableReaderItem>();
+    Item->FStreamerRowHandle = -1;
+    Item->FIsParameterRow = true;
+    Item->FParameterList = Parameters;
+    FItems.push_back(std::move(Item));
+    return *FItems.back();
+}
+
+bool TDBXActiveTableReaderList::CloseReader(int32_t RowHandle) {
+    auto At = std::find_if(FItems.begin(), FItems.end(), [RowHandle](const auto& Item) {
+        return Item->FStreamerRowHandle == RowHandle;
+    });
+    if (At == FItems.end())
+        return false;
+    FItems.erase(At);
+    return true;
+}
+
+void TDBXActiveTableReaderList::CloseAllReaders() {
+    FItems.clear();
+    FNextRowHandle = 1;
+}
+
+bool TDBXActiveTableReaderList::AllAtEnd() const {
+    return std::all_of(FItems.begin(), FItems.end(), [](const auto& Item) { return Item->FEos; });
+}
+
+} // namespace kds

@@ -9,7 +9,9 @@
 //   05 05 05 05 05                   writes 06 00 00 00 00 ("no filters apply"),
 //                                    then serves the peer's next bytes
 //   anything else                    hands those five bytes out as the start of
-//                                    the first request, nothing lost
+//                                    the first request, nothing lost, with what
+//                                    the delegate gives behind them in the same
+//                                    read
 //
 // The probe reads exactly five bytes from the delegate, however they arrive
 // (one at a time, or with more behind them). A caller whose Read asks for

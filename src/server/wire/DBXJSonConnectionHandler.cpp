@@ -1,3 +1,143 @@
 #include "server/wire/DBXJSonConnectionHandler.h"
 
-namespace kds {} // namespace kds
+#include "base/DBXContext.h"
+#include "data/TDBXParameter.h"
+#include "data/TDBXReader.h"
+#include "data/TDBXRowBuffer.h"
+#include "server/wire/DBXMessages.h"
+#include "server/wire/DBXStream.h"
+#include "server/wire/DbxChannel.h"
+
+namespace kds {
+
+TDBXJSonConnectionHandler::TDBXJSonConnectionHandler(TDBXContext* DbxContext,
+                                                     std::unique_ptr<TDBXRowBuffer> RowBuffer,
+                                                     std::unique_ptr<TDBXJSonStreamWriter> Writer,
+                                                     std::unique_ptr<TDBXJSonStreamReader> Reader,
+                                                     bool UsesDbxParameters)
+    : TDBXConnectionHandler(DbxContext), FOwnedReader(std::move(Reader)),
+      FOwnedWriter(std::move(Writer)), FOwnedRowBuffer(std::move(RowBuffer)),
+      FDbxStreamReader(FOwnedReader.get()), FDbxStreamWriter(FOwnedWriter.get()),
+      FDbxRowBuffer(FOwnedRowBuffer.get()), FUsesDbxParameters(UsesDbxParameters),
+      FOwnsStreamers(true) {}
+
+TDBXJSonConnectionHandler::TDBXJSonConnectionHandler(TDBXContext* DbxContext,
+                                                     TDBXRowBuffer* RowBuffer,
+                                                     TDBXJSonStreamWriter* Writer,
+                                                     TDBXJSonStreamReader* Reader,
+                                                     bool UsesDbxParameters)
+    : TDBXConnectionHandler(DbxContext), FDbxStreamReader(Reader), FDbxStreamWriter(Writer),
+      FDbxRowBuffer(RowBuffer), FUsesDbxParameters(UsesDbxParameters), FOwnsStreamers(false) {}
+
+TDBXJSonConnectionHandler::~TDBXJSonConnectionHandler() {
+    // Whatever follows in the chain may still use the streamers.
+    FreeNextOwnedHandler();
+}
+
+bool TDBXJSonConnectionHandler::GetConnectionLost() const {
+    return FDbxStreamReader->GetConnectionLost() || FDbxStreamWriter->ConnectionLost();
+}
+
+bool TDBXJSonConnectionHandler::ReadParameterType(TDBXParameter& Parameter,
+                                                  std::u16string* LiteralOut) {
+    TDBXJSonStreamReader& R = *FDbxStreamReader;
+    R.Next(TDBXTokens::ArrayStart);
+    const int32_t DataType = R.ReadInt();
+    R.NextValueSeparator();
+    const int32_t SubType = R.ReadInt();
+    R.NextValueSeparator();
+    const int32_t Direction = R.ReadInt();
+    R.NextValueSeparator();
+    const int64_t Precision = R.ReadLong();
+    R.NextValueSeparator();
+    const int32_t Scale = R.ReadInt();
+    R.NextValueSeparator();
+    const std::u16string Name = R.ReadString();
+    R.NextValueSeparator();
+    const int32_t ChildPosition = R.ReadInt();
+    R.NextValueSeparator();
+    const int64_t Size = R.ReadLong();
+    int32_t Flags = 0;
+    bool HasLiteral = false;
+    std::u16string Literal;
+    int32_t T = R.Next();
+    if (T == TDBXTokens::ValueSeparator) {
+        Flags = R.ReadInt();
+        T = R.Next();
+        if (T == TDBXTokens::ValueSeparator && (Flags & TDBXValueTypeFlags::Literal) != 0) {
+            Literal = R.ReadString();
+            HasLiteral = true;
+            T = R.Next();
+        }
+    }
+    // Anything after what is known is passed over.
+    if (T == TDBXTokens::ValueSeparator)
+        R.SkipToEndOfArray();
+    else if (T != TDBXTokens::ArrayEnd)
+        R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
+    Parameter.SetDataType(DataType);
+    Parameter.SetSubType(SubType);
+    Parameter.SetParameterDirection(Direction);
+    Parameter.SetPrecision(Precision);
+    Parameter.SetScale(Scale);
+    Parameter.SetName(Name);
+    Parameter.SetChildPosition(ChildPosition);
+    Parameter.SetSize(Size);
+    Parameter.SetFlags(Flags | TDBXValueTypeFlags::ExtendedType);
+    if (HasLiteral && LiteralOut != nullptr)
+        *LiteralOut = std::move(Literal);
+    else if (HasLiteral)
+        Parameter.Value().SetWideString(Literal);
+    return HasLiteral;
+}
+
+void TDBXJSonConnectionHandler::SkipParameterType() {
+    FDbxStreamReader->Next(TDBXTokens::ArrayStart);
+    FDbxStreamReader->SkipToEndOfArray();
+}
+
+void TDBXJSonConnectionHandler::WriteParameterType(TDBXParameter& Parameter) {
+    TDBXJSonStreamWriter& W = *FDbxStreamWriter;
+    W.WriteArrayStart();
+    W.WriteInt(Parameter.DataType());
+    W.WriteValueSeparator();
+    W.WriteInt(Parameter.SubType());
+    W.WriteValueSeparator();
+    W.WriteInt(Parameter.ParameterDirection());
+    W.WriteValueSeparator();
+    W.WriteLong(Parameter.Precision());
+    W.WriteValueSeparator();
+    W.WriteInt(Parameter.Scale());
+    W.WriteValueSeparator();
+    W.WriteString(std::u16string_view(Parameter.Name()));
+    W.WriteValueSeparator();
+    W.WriteInt(Parameter.ChildPosition());
+    W.WriteValueSeparator();
+    W.WriteLong(Parameter.Size());
+    W.WriteValueSeparator();
+    W.WriteInt(Parameter.Flags());
+    if (Parameter.Literal()) {
+        W.WriteValueSeparator();
+        W.WriteString(std::u16string_view(Parameter.Value().AsString()));
+    }
+    W.WriteArrayEnd();
+}
+
+void TDBXJSonConnectionHandler::WriteParameterList(TDBXParameterList* List) {
+    TDBXJSonStreamWriter& W = *FDbxStreamWriter;
+    const int32_t Count = List != nullptr ? List->Count() : 0;
+    W.WriteParametersObjectStart(Count);
+    for (int32_t I = 0; I < Count; ++I) {
+        W.WriteValueSeparator();
+        WriteParameterType(List->Parameter(I));
+    }
+    W.WriteArrayEnd();
+    W.WriteObjectEnd();
+}
+
+void TDBXJSonConnectionHandler::ReadTable(TDBXExecuteMessage&) {
+    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
+                  "Tables sent by a peer are not read yet");
+}
+
+} // namespace kds

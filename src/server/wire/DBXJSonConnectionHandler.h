@@ -55,8 +55,10 @@ public:
     // The reader's or the writer's channel reports the connection lost.
     bool GetConnectionLost() const;
 
-    // Reads one description array; the reader stands before its "[".
-    void ReadParameterType(TDBXParameter& Parameter);
+    // Reads one description array; the reader stands before its "[". A
+    // literal value is stored with SetWideString, or, when Literal is given,
+    // handed to the caller there instead (answers whether there was one).
+    bool ReadParameterType(TDBXParameter& Parameter, std::u16string* Literal = nullptr);
     // Reads one description and drops it.
     void SkipParameterType();
     void WriteParameterType(TDBXParameter& Parameter);

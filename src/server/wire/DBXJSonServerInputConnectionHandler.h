@@ -29,7 +29,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "server/wire/DBXJSonConnectionHandler.h"
 #include "server/wire/DBXMessages.h"
@@ -114,6 +117,10 @@ private:
     // A parameter count from the peer, checked against its bound.
     int32_t ReadParameterCount();
     void DisconnectIfNotConnected();
+    // Consumes the rest of the request object.
+    void EndRequest();
+    // The parameter row becomes a row of nulls (an execute without "data").
+    void StartRowOverAsNulls();
     // Reports the exception as the error reply; false when that fails.
     bool ReportError(std::exception_ptr Error);
 
@@ -134,7 +141,13 @@ private:
     TDBXTxEndMessage FTxEndMessage;
     TDBXVendorPropertyMessage FVendorPropertyMessage;
     TDBXErrorMessage FErrorMessage;
+    std::u16string FKey; // scratch for connect property names
+    // Literal values of the execute being read, by ordinal.
+    std::vector<std::pair<int32_t, std::u16string>> FLiterals;
+    std::u16string FLiteral;
     bool FHandleRequests = true;
+    // A reply broke off after part of it was sent: the connection must end.
+    bool FMustEnd = false;
     bool FInRequest = false;
     uint64_t FRequestSerial = 0;
     std::thread::id FOwnerThread;

@@ -83,7 +83,7 @@ protected:
     virtual void WriteNextBatch(TDBXNextMessage& Message, TDBXActiveTableReaderItem& Item);
 
 private:
-    void WriteParameterRow(bool& Wrote);
+    void WriteParameterRow(TDBXParameterList* List, bool& Wrote);
 };
 
 } // namespace kds

@@ -197,6 +197,9 @@ public:
                        bool HasPairs = false);
     // {"callback":[n,bytes]} with the JSON byte form of Data, and Flush.
     void WriteCallback(const TJSONValue& Data);
+    // The same for the array [Ordinal,Kind,Arg] without building it (Arg
+    // stays the caller's): {"callback":[n,[Ordinal,Kind,<Arg bytes>]]}.
+    void WriteCallback(int32_t Ordinal, int32_t Kind, const TJSONValue& Arg);
     // The same with the key "metadata" (never written by this server).
     void WriteMetadata(const TJSONValue& Data);
     // The size of a row buffer chunk: the buffer size less 2048 when it is at
@@ -232,7 +235,10 @@ private:
         PutBytes(Text, static_cast<int32_t>(N - 1));
     }
     void FlushFullBuffer();
-    void WriteBlockObject(const char* Start, int32_t StartLength, const TJSONValue& Data);
+    // Sends what the buffer holds without closing the reply.
+    void SendBuffered();
+    // Writes {"<key>":[n,FScratch[0..n)]} and Flush.
+    void WriteScratchBlock(const char* Start, int32_t StartLength, int32_t Count);
 
     int32_t FWriteBufferSize = 0;
     std::unique_ptr<uint8_t[]> FWriteBuffer;
@@ -311,6 +317,11 @@ public:
     bool HasMoreBytes() const { return FReadPosition < FReadLastPosition; }
     // Drops everything the buffer holds.
     void DiscardBuffer() { FReadPosition = FReadLastPosition; }
+    // The wrong-token error (code 2, buffer discarded).
+    [[noreturn]] void UnexpectedToken(int32_t Expected, int32_t Found);
+    // A peer's size beyond its bound: code 2 with Text, the position and the
+    // dump, on the parse-error path (buffer discarded).
+    [[noreturn]] void BoundExceeded(const std::string& Text);
 
     // Unused by the server; they answer 0.
     int32_t ReadByte() { return 0; }
@@ -319,18 +330,17 @@ public:
 
 private:
     uint8_t NextByte() {
-        if (++FReadPosition > FReadLastPosition)
+        if (FReadPosition >= FReadLastPosition)
             Refill();
-        return FReadBuffer[FReadPosition];
+        return FReadBuffer[++FReadPosition];
     }
     uint8_t PeekByte() {
-        if (FReadPosition + 1 > FReadLastPosition) {
+        if (FReadPosition >= FReadLastPosition)
             Refill();
-            --FReadPosition;
-        }
         return FReadBuffer[FReadPosition + 1];
     }
-    // Reads the channel into the buffer; the position becomes 0.
+    // Reads the channel into the (fully consumed) buffer; the position
+    // becomes -1, so the next byte is at index 0.
     void Refill();
     uint8_t SkipWhiteSpace();
     void ExpectLiteral(const char* Literal, const char* Rest);
@@ -338,7 +348,6 @@ private:
     void SkipStringBody();
     void SkipTo(int32_t Open, int32_t Close);
     uint64_t ReadMagnitude(bool& Negative);
-    [[noreturn]] void UnexpectedToken(int32_t Expected, int32_t Found);
     [[noreturn]] void ExpectedLiteral(const char* Literal);
     [[noreturn]] void UnexpectedByte();
     [[noreturn]] void ParseError(const std::string& Text);
