@@ -79,6 +79,7 @@
 #include "server/wire/DBXCommandHandler.h"
 #include "server/wire/DBXMessages.h"
 #include "server/wire/DBXProperties.h"
+#include "server/wire/DbxChannel.h"
 
 namespace kds {
 

@@ -54,6 +54,16 @@ TSQLTimeStamp DateTimeToSQLTimeStamp(TDateTime Value) {
                              std::to_string(DataType));
 }
 
+// Whether an object the method left in Arg goes into the parameter: always
+// when the method made it (owned) or for an out or return parameter; an
+// in/out parameter keeps its own object when the method left it as it was.
+template <typename TSame>
+bool TakesObject(const TDBXParameter& P, const TDSArgValue& Arg, TSame Same) {
+    if (Arg.OwnsObject() || P.ParameterDirection() != TDBXParameterDirections::InOutParameter)
+        return true;
+    return !Same();
+}
+
 bool HoldsObjects(int32_t DataType) {
     return DataType == DT::TableType || DataType == DT::BinaryBlobType ||
            DataType == DT::VariantType || DataType == DT::JsonValueType;
@@ -318,23 +328,20 @@ void TDSServerMethod::ReturnArgument(TDSArgValue& Arg, TDBXParameter& P) {
         V.SetWideString(Arg.Text());
         break;
     case DT::TableType:
-        if (V.IsNull() || V.GetDBXReader() != Arg.Reader()) {
+        if (TakesObject(P, Arg, [&] { return V.GetDBXReader() == Arg.Reader(); }))
             V.SetDBXReader(Arg.Reader(), Arg.OwnsObject());
-            Arg.DisownObject();
-        }
+        Arg.DisownObject();
         break;
     case DT::BinaryBlobType:
     case DT::VariantType:
-        if (V.IsNull() || V.GetStream() != Arg.Stream()) {
+        if (TakesObject(P, Arg, [&] { return V.GetStream() == Arg.Stream(); }))
             V.SetStream(Arg.Stream(), Arg.OwnsObject());
-            Arg.DisownObject();
-        }
+        Arg.DisownObject();
         break;
     case DT::JsonValueType:
-        if (V.IsNull() || V.GetJSONValue() != Arg.Json()) {
+        if (TakesObject(P, Arg, [&] { return V.GetJSONValue() == Arg.Json(); }))
             V.SetJSONValue(Arg.Json(), Arg.OwnsObject());
-            Arg.DisownObject();
-        }
+        Arg.DisownObject();
         break;
     case DT::DBXConnectionType:
         V.SetDBXConnection(Arg.Connection());

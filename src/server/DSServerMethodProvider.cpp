@@ -211,11 +211,13 @@ void TDSServerMethodProvider::DropServerClass(const std::u16string& ServerClassN
     const std::shared_ptr<const TDSClassInfo> Class = It->second;
     FClassTable.erase(It);
     FClassList.erase(std::remove(FClassList.begin(), FClassList.end(), Class), FClassList.end());
-    auto Dropped = std::remove_if(FMethodSearchNameList.begin(), FMethodSearchNameList.end(),
-                                  [&](const auto& M) { return M->FClassInfo == Class; });
-    for (auto I = Dropped; I != FMethodSearchNameList.end(); ++I)
-        FMethodTable.erase((*I)->FSearchName);
-    FMethodSearchNameList.erase(Dropped, FMethodSearchNameList.end());
+    for (const auto& M : FMethodSearchNameList)
+        if (M->FClassInfo == Class)
+            FMethodTable.erase(M->FSearchName);
+    FMethodSearchNameList.erase(
+        std::remove_if(FMethodSearchNameList.begin(), FMethodSearchNameList.end(),
+                       [&](const auto& M) { return M->FClassInfo == Class; }),
+        FMethodSearchNameList.end());
 }
 
 void TDSServerMethodProvider::DropServerMethod(const std::u16string& MethodAlias) {
