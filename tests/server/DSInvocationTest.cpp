@@ -10,6 +10,7 @@
 #include "data/TDBXValue.h"
 #include "server/DSServerMethod.h"
 #include "server/DSServerMethodCommandHandler.h"
+#include "server/wire/DBXActiveTableReaderList.h"
 #include "server/wire/DBXServerCallback.h"
 #include "support/ExpectError.h"
 
@@ -153,8 +154,17 @@ TEST_F(DSInvocationTest, ClearResourcesReleasesWhatTheLastExecutionLeft) {
     test::Execute(*C.Handler, *C.Next, Json, {});
     TDBXParameter& Result = MethodOf(Json).Parameters().Parameter(0);
     EXPECT_NE(Result.Value().GetJSONValue(), nullptr);
+    // A reader still streaming from this command is closed first, so
+    // nothing streams from values that are about to go.
+    auto& Command =
+        dynamic_cast<TDSServerMethodCommandHandler&>(C.Handler->LookUpCommandHandler(Json));
+    Command.GetActiveStreamerRowList().AddReader(nullptr,
+                                                 std::make_unique<test::TCountingReader>(5));
+    EXPECT_EQ(test::TCountingReader::Live, 1);
     EXPECT_TRUE(C.Handler->ClearResources());
     EXPECT_TRUE(Result.Value().IsNull());
+    EXPECT_EQ(Command.GetActiveStreamerRowList().Count(), 0);
+    EXPECT_EQ(test::TCountingReader::Live, 0);
 }
 
 } // namespace

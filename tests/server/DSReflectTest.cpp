@@ -87,7 +87,7 @@ std::vector<std::string> MethodNames(const TDSClass& Class) {
 TEST(DSClassTest, MethodsThatDoNotQualifyAreLeftOut) {
     EXPECT_EQ(MethodNames(test::TProbe::ClassInfo()),
               (std::vector<std::string>{"Add", "Swap", "Concat", "CountRows", "FailWithTable",
-                                        "Call", "MakeJson", "Scale", "Throw"}));
+                                        "Call", "MakeJson", "Scale", "Throw", "Connection"}));
     EXPECT_EQ(test::TProbe::ClassInfo().FindMethod(u"bad"), nullptr);
     EXPECT_NE(test::TProbe::ClassInfo().FindMethod(u"concat"), nullptr);
 }

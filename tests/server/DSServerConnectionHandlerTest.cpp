@@ -289,6 +289,34 @@ TEST_F(DSServerConnectionHandlerTest, AServerConnectionNamingAnUnknownMethodFail
     EXPECT_EQ(C.Next->LastErrorCode, 105);
 }
 
+TEST_F(DSServerConnectionHandlerTest, AReturnedDatabaseConnectionIsHeldNotOwned) {
+    TDBXProperties Properties;
+    Properties.SetValue(u"ServerConnection", u"TProbe.Connection");
+    TDBXConnectMessage Connect;
+    Connect.FConnectProperties = &Properties;
+    Connect.FSuccessfulConnect = true;
+    C.Handler->DbxConnect(Connect);
+    EXPECT_TRUE(Connect.FSuccessfulConnect);
+    EXPECT_TRUE(C.Handler->HasServerConnection());
+    EXPECT_EQ(test::TFakeDbxConnection::Live, 1);
+    // No database driver exists: what would go to the database is refused.
+    test::ExpectDBXError(30, "dbxPrepare not supported yet",
+                         [&] { test::Prepare(*C.Handler, u"select 1", u"Dbx.SQL"); });
+    EXPECT_EQ(C.Handler->OpenCommandCount(), 0);
+    // Server methods still run; an execute whose result is no connection
+    // leaves the attached one.
+    const int32_t Echo = test::Prepare(*C.Handler, u"TServerMethods1.EchoString");
+    test::Execute(*C.Handler, *C.Next, Echo, HexBytes("20"));
+    EXPECT_TRUE(C.Handler->HasServerConnection());
+    // Executing the connection method on the client connection attaches its
+    // result too; the connection handler never frees it.
+    const int32_t Again = test::Prepare(*C.Handler, u"TProbe.Connection");
+    test::Execute(*C.Handler, *C.Next, Again, {});
+    EXPECT_TRUE(C.Handler->HasServerConnection());
+    C.Handler.reset();
+    EXPECT_EQ(test::TFakeDbxConnection::Live, 1);
+}
+
 TEST_F(DSServerConnectionHandlerTest, DisconnectLeavesTheTransportsTable) {
     TDBXDisconnectMessage Disconnect;
     C.Handler->DbxDisconnect(Disconnect);

@@ -47,7 +47,7 @@ TEST_F(DSServerMethodProviderTest, RegistersBuiltInClassesFirstThenTheServerClas
                                                  "DSMetadata/Session/DSCommonServer/admin",
                                                  "TProbe/Session/ServerTestSupport",
                                                  "TCountedA/Session/ServerTestSupport"}));
-    EXPECT_EQ(Provider->MethodList().size(), 31u + 16u + 9u + 1u);
+    EXPECT_EQ(Provider->MethodList().size(), 31u + 16u + 10u + 1u);
     EXPECT_EQ(Aliases(Provider->MethodsOfClass(u"tcounteda")),
               (std::vector<std::string>{"TCountedA.Touch"}));
 }
@@ -88,7 +88,8 @@ TEST_F(DSServerMethodProviderTest, DropsAndAddsKeepRegistrationOrder) {
     EXPECT_EQ(Aliases(Provider->MethodsOfClass(u"TProbe")),
               (std::vector<std::string>{"TProbe.Add", "TProbe.Swap", "TProbe.CountRows",
                                         "TProbe.FailWithTable", "TProbe.Call", "TProbe.MakeJson",
-                                        "TProbe.Scale", "TProbe.Throw", "TProbe.Joined"}));
+                                        "TProbe.Scale", "TProbe.Throw", "TProbe.Connection",
+                                        "TProbe.Joined"}));
     Provider->DropServerClass(u"TPROBE");
     EXPECT_EQ(Provider->GetClassInfo(u"TProbe"), nullptr);
     EXPECT_TRUE(Provider->MethodsOfClass(u"TProbe").empty());

@@ -164,6 +164,7 @@ void TRecordingHandler::DbxErrorMessage(TDBXErrorMessage& Message) {
 std::atomic<int32_t> TCountedStats::Live{0};
 std::atomic<int32_t> TCountedStats::Made{0};
 std::atomic<int32_t> TCountingReader::Live{0};
+std::atomic<int32_t> TFakeDbxConnection::Live{0};
 TDBXCallback* TProbe::LastCallback = nullptr;
 
 const TDSClass& CountedClass(const std::u16string& Name) {
@@ -266,6 +267,13 @@ const TDSClass& TProbe::ClassInfo() {
              {},
              u"string",
              [](TObject&, TDSMethodValues&) { throw std::runtime_error("probe"); }},
+            {u"Connection",
+             {},
+             u"TDBXConnection",
+             [](TObject&, TDSMethodValues& V) {
+                 static TFakeDbxConnection Kept;
+                 V.Result().SetConnection(&Kept);
+             }},
             // None of these qualifies.
             {u"Bad", {{u"P", u"Pointer"}}, u"Integer", [](TObject&, TDSMethodValues&) {}},
             {u"BadVar",

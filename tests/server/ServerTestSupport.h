@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "data/DBXCallback.h"
+#include "data/TDBXConnection.h"
 #include "data/TDBXReader.h"
 #include "data/TDBXRowBuffer.h"
 #include "server/DSReflect.h"
@@ -136,6 +137,15 @@ public:
     static const TDSClass& ClassInfo();
     // Callback bound at the last Call.
     static TDBXCallback* LastCallback;
+};
+
+// A database connection that counts live instances; TProbe.Connection hands
+// out one it keeps itself.
+class TFakeDbxConnection : public TDBXConnection {
+public:
+    static std::atomic<int32_t> Live;
+    TFakeDbxConnection() { ++Live; }
+    ~TFakeDbxConnection() override { --Live; }
 };
 
 class TCountingReader : public TDBXReader {
