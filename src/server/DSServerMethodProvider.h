@@ -99,7 +99,9 @@ public:
     // Builds the registry (see the header comment); on failure the tables are
     // emptied again and the error propagates.
     void Open();
-    // Empties the tables and destroys the "Server" instances.
+    // Empties the tables and destroys the "Server" instances. Only when no
+    // other thread uses the provider and no call prepared on it is alive (the
+    // destructor and a failed Open).
     void Close();
     bool IsOpen() const;
 
