@@ -291,15 +291,15 @@ const TDSClass& TProbe::ClassInfo() {
 
 // --- Harness --------------------------------------------------------------------------
 
-TServerHarness::TServerHarness(std::u16string Name, std::vector<TClassSpec> Classes, bool Start) {
+TServerHarness::TServerHarness(std::u16string Name, std::vector<TClassEntry> Classes, bool Start) {
     FServer = std::make_unique<TDSServer>();
     FServer->SetName(std::move(Name));
     FTransport = std::make_unique<TFakeTransport>();
     FTransport->SetServer(FServer.get());
-    for (const TClassSpec& Spec : Classes) {
-        auto Component = std::make_unique<TDSServerClass>(u"Class" + Spec.Class->ClassName());
-        Component->SetLifeCycle(Spec.LifeCycle);
-        const TDSClass* Class = Spec.Class;
+    for (const TClassEntry& Entry : Classes) {
+        auto Component = std::make_unique<TDSServerClass>(u"Class" + Entry.Class->ClassName());
+        Component->SetLifeCycle(Entry.LifeCycle);
+        const TDSClass* Class = Entry.Class;
         Component->OnGetClass = [Class](TDSServerClass&, const TDSClass*& Out) { Out = Class; };
         Component->SetServer(FServer.get());
         FClasses.push_back(std::move(Component));

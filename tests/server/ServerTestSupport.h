@@ -166,12 +166,12 @@ private:
 
 class TServerHarness {
 public:
-    struct TClassSpec {
+    struct TClassEntry {
         const TDSClass* Class;
         std::u16string LifeCycle;
     };
 
-    explicit TServerHarness(std::u16string Name, std::vector<TClassSpec> Classes = {},
+    explicit TServerHarness(std::u16string Name, std::vector<TClassEntry> Classes = {},
                             bool Start = true);
     ~TServerHarness();
 
