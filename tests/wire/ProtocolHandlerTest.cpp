@@ -303,6 +303,12 @@ TEST(ProtocolHandlerTest, FreesTablesLeftByAFailedExecute) {
         int& Live;
         explicit TCountingReader(int& L) : Live(L) { ++Live; }
         ~TCountingReader() override { --Live; }
+        // The rest of the reader interface: a reader without columns or rows.
+        int32_t ColumnCount() const override { return 0; }
+        const TDBXValueType& ValueType(int32_t) const override { throw TDBXError(8, ""); }
+        TDBXValue& Value(int32_t) override { throw TDBXError(8, ""); }
+        bool Next() override { return false; }
+        void Close() override {}
     };
     int Live = 0;
     TDBXExecuteMessage M;
