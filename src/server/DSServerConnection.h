@@ -24,6 +24,11 @@
 // and nulls the server's values. Commit and Rollback send a transaction end;
 // Close sends the disconnect.
 //
+// Lifetimes: commands go before their connection, and a connection is
+// closed before its server is destroyed (a server stop does not reach
+// in-process connections; calls prepared on them keep the registry they were
+// prepared on).
+//
 // Threads: one thread at a time per connection (the connection's lock guards
 // opening and closing); commands belong to that thread.
 
