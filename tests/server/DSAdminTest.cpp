@@ -7,6 +7,8 @@
 #include "data/DBXJSON.h"
 #include "data/TDBXParameter.h"
 #include "data/TDBXValue.h"
+#include "server/DSClassRegistry.h"
+#include "server/DSReflect.h"
 #include "server/DSServerConnection.h"
 #include "server/DSServerMethodProvider.h"
 #include "server/KDSServerContainerUnit.h"
@@ -197,6 +199,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 #undef KDS_TABLE
 #undef KDS_CHANNEL
+
+TEST(DSAdminRegistrationTest, TheProcessRegistersExactlyItsThreeClasses) {
+    std::vector<std::string> Names;
+    for (const TDSClass* Class : TDSClassRegistry::Instance().Classes())
+        Names.push_back(Utf16ToUtf8(Class->ClassName()));
+    EXPECT_EQ(Names, (std::vector<std::string>{"DSAdmin", "DSMetadata", "TServerMethods1"}));
+    EXPECT_EQ(TDSClassRegistry::Instance().FindClass(u"dsadmin"), nullptr);
+}
 
 TEST(DSAdminRegistrationTest, HideDSAdminDoesNotHideTheAdministrativeClasses) {
     test::TServerHarness Harness{u"HiddenAdmin", {}, false};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "ServerTestSupport.h"
 #include "data/DBXCallback.h"
@@ -39,6 +40,26 @@ TEST_F(DSLifeCycleTest, SessionInstancesArePerConnectionAndGoWithIt) {
         EXPECT_EQ(TCountedStats::Live, 1);
     }
     EXPECT_EQ(TCountedStats::Live, 0);
+}
+
+TEST_F(DSLifeCycleTest, AConnectionsInstancesGoNewestFirst) {
+    test::TServerHarness Harness{u"OrderServer",
+                                 {{&test::CountedClass(u"TCountedFirst"), u"Session"},
+                                  {&test::CountedClass(u"TCountedSecond"), u"Session"}},
+                                 false};
+    std::vector<std::string> Destroyed;
+    for (TDSServerComponent* Component : Harness.Server().Components())
+        if (auto* Class = dynamic_cast<TDSServerClass*>(Component))
+            Class->OnDestroyInstance = [&Destroyed,
+                                        Name = Class->Name()](TDSDestroyInstanceEventObject&) {
+                Destroyed.push_back(std::string(Name.begin(), Name.end()));
+            };
+    Harness.Server().Start();
+    auto A = Harness.Connect();
+    Touch(A, u"TCountedSecond");
+    Touch(A, u"TCountedFirst");
+    A.Handler.reset();
+    EXPECT_EQ(Destroyed, (std::vector<std::string>{"ClassTCountedFirst", "ClassTCountedSecond"}));
 }
 
 TEST_F(DSLifeCycleTest, ServerInstancesAreSharedByEveryConnectionUntilTheRegistryGoes) {
