@@ -454,3 +454,24 @@ TEST(ProtocolHandlerTest, SkipsAnEscapedQuoteInsideASkippedString) {
 
 } // namespace
 } // namespace kds
+
+namespace kds {
+namespace {
+
+// The blocking loop serves until a request answers false ("disconnect"), and
+// a lost connection inside it ends the connection.
+TEST(ProtocolHandlerTest, RunsTheBlockingLoopUntilDisconnect) {
+    test::TWireStack S;
+    S.Channel().Feed(Connect + "{\"method\":\"disconnect\",\"params\":[]}" + TxEnd);
+    EXPECT_FALSE(S.Protocol().HandleProtocol());
+    EXPECT_EQ(S.Channel().WrittenText(), ConnectReply);
+    EXPECT_EQ(S.Fake().Calls, (std::vector<std::string>{"connect", "disconnect"}));
+
+    test::TWireStack Lost;
+    Lost.Channel().Feed(TxEnd);
+    test::ExpectDBXErrorCode(30, [&] { Lost.Protocol().HandleProtocol(); });
+    EXPECT_EQ(Lost.Channel().WrittenText(), TxEndReply);
+}
+
+} // namespace
+} // namespace kds

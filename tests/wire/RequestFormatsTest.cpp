@@ -102,6 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "\"x\":\"y\"}]}"),
                 ConnectReply,
                 {"connect"}},
+        TScript{"ConnectWithEmptyParameters",
+                Bytes("{\"method\":\"connect\",\"params\":[]}"),
+                ConnectReply,
+                {"connect"}},
+        TScript{"ConnectWithoutParameters",
+                Bytes("{\"method\":\"connect\"}"),
+                ConnectReply,
+                {"connect"}},
         TScript{"TxBegin",
                 Bytes("{\"method\":\"txbegin\",\"params\":[0]}"),
                 Bytes("{\"result\":[0]}"),
@@ -265,6 +273,54 @@ TEST(RequestFormatsTest, ReadsThePrepareParametersIntoAnExplicitList) {
     EXPECT_EQ(S.Fake().LastExplicitParameterCount, 1);
     EXPECT_EQ(S.Fake().LastCommand, u"X.Y");
     EXPECT_EQ(S.Fake().ErrorsReported, 0) << S.Channel().WrittenText();
+}
+
+} // namespace
+} // namespace kds
+
+namespace kds {
+namespace {
+
+// The count of a request's "data" becomes the row buffer's minimum size, so
+// a long reply text after a small request row leaves its first 1024 bytes
+// inline (header 0x50) and the rest for more_blob; without "data" the
+// buffer keeps the transport's 30720 and the same text goes whole (0x10).
+TEST(RequestFormatsTest, SendsALongReplyTextAsALongValueAfterASmallRequestRow) {
+    const std::u16string Long(2000, u'x');
+    for (bool WithData : {true, false}) {
+        test::TWireStack S;
+        TStream* Overflow = nullptr;
+        S.Fake().OnExecute = [&](TDBXExecuteMessage& M) {
+            S.Fake().EchoParameters().Parameter(1).Value().SetWideString(Long);
+            M.FHasOutOrReturnParameters = true;
+        };
+        S.Channel().Feed(
+            WithData ? std::string("{\"method\":\"execute\",\"params\":[{\"handle\":[-1]},"
+                                   "{\"data\":[3,\"ab]}]}")
+                     : std::string("{\"method\":\"execute\",\"params\":[{\"handle\":[-1]}]}"));
+        S.Serve();
+        const TBytes Field = WithData ? Concat({Hex("C0 50 04 00"), TBytes(1024, 'x')})
+                                      : Concat({Hex("C0 10 07 D0"), TBytes(2000, 'x')});
+        EXPECT_EQ(
+            Show(S.Channel().Written()),
+            Show(Concat({Bytes("{\"result\":[{\"data\":[" + std::to_string(Field.size()) + ","),
+                         Field, Bytes("]}]}")})))
+            << (WithData ? "after data" : "without data");
+        Overflow = S.Fake().EchoParameters().Parameter(1).Value().OverflowStream();
+        if (!WithData) {
+            EXPECT_EQ(Overflow, nullptr);
+            continue;
+        }
+        ASSERT_NE(Overflow, nullptr);
+        S.Fake().MoreBlobStream = Overflow;
+        S.Channel().ClearWritten();
+        S.Channel().Feed("{\"method\":\"more_blob\",\"params\":[0,0,0,1,true,-1]}"
+                         "{\"method\":\"more_blob\",\"params\":[0,0,0,1,true,-1]}");
+        S.Serve();
+        EXPECT_EQ(S.Channel().WrittenText(), "{\"result\":[{\"data\":[-976     ," +
+                                                 std::string(976, 'x') + "]}]}" +
+                                                 "{\"result\":[{\"data\":[0        ,]}]}");
+    }
 }
 
 } // namespace

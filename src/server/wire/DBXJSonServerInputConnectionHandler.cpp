@@ -195,25 +195,32 @@ void TDBXJSonServerInputConnectionHandler::ReadConnect() {
     if (R.ReadParams() == TDBXTokens::ArrayStart) {
         FConnectProps = std::make_unique<TDBXProperties>();
         FConnectMessage.FConnectProperties = FConnectProps.get();
-        R.Next(); // the properties object's "{"
-        int32_t Count = 0;
-        int32_t T = R.Next();
-        while (T == TDBXTokens::StringStart) {
-            if (++Count > WireLimits::MaxConnectProperties)
-                R.BoundExceeded("More than " + std::to_string(WireLimits::MaxConnectProperties) +
-                                " connect properties");
-            FKey = R.ReadString();
-            R.Next(TDBXTokens::NameSeparator);
-            FConnectProps->SetValue(FKey, R.ReadString());
-            T = R.Next();
-            if (T != TDBXTokens::ValueSeparator)
-                break;
-            T = R.Next();
-        }
-        R.Next(TDBXTokens::ArrayEnd);
+        // The properties object's "{" (its kind is not checked); an empty
+        // parameter array carries no properties.
+        if (R.Next() != TDBXTokens::ArrayEnd)
+            ReadConnectProperties();
     }
     EndRequest();
     FNextHandler->DbxConnect(FConnectMessage);
+}
+
+void TDBXJSonServerInputConnectionHandler::ReadConnectProperties() {
+    TDBXJSonStreamReader& R = *FDbxStreamReader;
+    int32_t Count = 0;
+    int32_t T = R.Next();
+    while (T == TDBXTokens::StringStart) {
+        if (++Count > WireLimits::MaxConnectProperties)
+            R.BoundExceeded("More than " + std::to_string(WireLimits::MaxConnectProperties) +
+                            " connect properties");
+        FKey = R.ReadString();
+        R.Next(TDBXTokens::NameSeparator);
+        FConnectProps->SetValue(FKey, R.ReadString());
+        T = R.Next();
+        if (T != TDBXTokens::ValueSeparator)
+            break;
+        T = R.Next();
+    }
+    R.Next(TDBXTokens::ArrayEnd);
 }
 
 void TDBXJSonServerInputConnectionHandler::ReadDisconnect() {
@@ -230,9 +237,9 @@ void TDBXJSonServerInputConnectionHandler::ReadPrepare() {
     R.NextValueSeparator();
     M.FUpdatable = R.ReadBoolean();
     R.NextValueSeparator();
-    M.FCommandType = R.ReadString();
+    R.ReadString(M.FCommandType);
     R.NextValueSeparator();
-    M.FCommand = R.ReadString();
+    R.ReadString(M.FCommand);
     while (R.Next() == TDBXTokens::ValueSeparator) {
         R.Next(TDBXTokens::ObjectStart);
         if (R.ReadStringCode() == TDBXStringCodes::Parameters) {
@@ -321,9 +328,9 @@ void TDBXJSonServerInputConnectionHandler::ReadExecute() {
             R.NextValueSeparator();
             M.FUpdatable = R.ReadBoolean();
             R.NextValueSeparator();
-            M.FCommandType = R.ReadString();
+            R.ReadString(M.FCommandType);
             R.NextValueSeparator();
-            M.FCommand = R.ReadString();
+            R.ReadString(M.FCommand);
             R.SkipToEndOfObject();
             break;
         case TDBXStringCodes::Parameters: {
@@ -468,7 +475,7 @@ void TDBXJSonServerInputConnectionHandler::ReadTxEnd() {
 void TDBXJSonServerInputConnectionHandler::ReadVendorProperty() {
     TDBXJSonStreamReader& R = *FDbxStreamReader;
     R.ReadParams();
-    FVendorPropertyMessage.FPropertyName = R.ReadString();
+    R.ReadString(FVendorPropertyMessage.FPropertyName);
     FVendorPropertyMessage.FPropertyValue.clear();
     R.Next();
     EndRequest();

@@ -99,6 +99,8 @@ public:
 
 private:
     void ReadConnect();
+    // The members of the properties object after its "{", and the "]".
+    void ReadConnectProperties();
     void ReadDisconnect();
     void ReadPrepare();
     void ReadExecute();

@@ -26,28 +26,8 @@ inline bool IsWhiteSpace(uint8_t B) {
     return B <= 32 && ((Mask >> B) & 1) != 0;
 }
 
-// The token kind each byte starts (what Next answers for it).
-struct TKindTable {
-    uint8_t Kind[256];
-    constexpr TKindTable() : Kind() {
-        for (int I = 0; I < 256; ++I)
-            Kind[I] = TDBXTokens::Number;
-        Kind[uint8_t('{')] = TDBXTokens::ObjectStart;
-        Kind[uint8_t('}')] = TDBXTokens::ObjectEnd;
-        Kind[uint8_t('[')] = TDBXTokens::ArrayStart;
-        Kind[uint8_t(']')] = TDBXTokens::ArrayEnd;
-        Kind[uint8_t('t')] = TDBXTokens::True;
-        Kind[uint8_t('f')] = TDBXTokens::False;
-        Kind[uint8_t('n')] = TDBXTokens::Null;
-        Kind[uint8_t('"')] = TDBXTokens::StringStart;
-        Kind[uint8_t(':')] = TDBXTokens::NameSeparator;
-        Kind[uint8_t(',')] = TDBXTokens::ValueSeparator;
-    }
-};
-constexpr TKindTable KindTable;
-
 inline int32_t KindOfByte(uint8_t B) {
-    return KindTable.Kind[B];
+    return TokenKinds.Kind[B];
 }
 
 int32_t HexValue(uint8_t B) {
@@ -211,13 +191,19 @@ void TDBXJSonStreamWriter::PutBytes(const char* Text, int32_t Count) {
         PutByte(static_cast<uint8_t>(Text[I]));
 }
 
-void TDBXJSonStreamWriter::WriteLong(int64_t Value) {
+void TDBXJSonStreamWriter::WriteNumber(int64_t Value) {
     uint64_t Magnitude =
         Value < 0 ? uint64_t(0) - static_cast<uint64_t>(Value) : static_cast<uint64_t>(Value);
     if (Value < 0)
         PutByte('-');
     if (Magnitude < 10) {
         PutByte(static_cast<uint8_t>('0' + Magnitude));
+        return;
+    }
+    if (Magnitude < 100 && FWriteBufferPosition + 2 < FWriteBufferSize) {
+        FWriteBuffer[FWriteBufferPosition + 1] = static_cast<uint8_t>('0' + Magnitude / 10);
+        FWriteBuffer[FWriteBufferPosition + 2] = static_cast<uint8_t>('0' + Magnitude % 10);
+        FWriteBufferPosition += 2;
         return;
     }
     int32_t At = static_cast<int32_t>(sizeof FDecimalBuffer);
@@ -569,16 +555,6 @@ void TDBXJSonStreamReader::Refill() {
     }
 }
 
-uint8_t TDBXJSonStreamReader::SkipWhiteSpace() {
-    for (;;) {
-        if (FReadPosition >= FReadLastPosition)
-            Refill();
-        const uint8_t B = FReadBuffer[++FReadPosition];
-        if (!IsWhiteSpace(B))
-            return B;
-    }
-}
-
 void TDBXJSonStreamReader::ExpectLiteral(const char* Literal, const char* Rest) {
     const size_t N = std::strlen(Rest);
     if (FReadLastPosition - FReadPosition >= static_cast<int32_t>(N) &&
@@ -591,8 +567,7 @@ void TDBXJSonStreamReader::ExpectLiteral(const char* Literal, const char* Rest) 
             ExpectedLiteral(Literal);
 }
 
-int32_t TDBXJSonStreamReader::Next() {
-    const uint8_t B = SkipWhiteSpace();
+int32_t TDBXJSonStreamReader::NextLiteral(uint8_t B) {
     switch (B) {
     case 't':
         ExpectLiteral("true", "rue");
@@ -600,10 +575,8 @@ int32_t TDBXJSonStreamReader::Next() {
     case 'f':
         ExpectLiteral("false", "alse");
         break;
-    case 'n':
-        ExpectLiteral("null", "ull");
-        break;
     default:
+        ExpectLiteral("null", "ull");
         break;
     }
     FToken = KindOfByte(B);
@@ -700,29 +673,32 @@ void TDBXJSonStreamReader::ReadStringBody() {
     for (;;) {
         if (FReadPosition >= FReadLastPosition)
             Refill();
-        // Plain bytes up to the next quote or backslash, in one run.
+        // Plain bytes up to the next quote or backslash, widened in one pass
+        // into room reserved for what the buffer holds (never past the bound).
         const uint8_t* From = FReadBuffer.get() + FReadPosition + 1;
         const uint8_t* End = FReadBuffer.get() + FReadLastPosition + 1;
-        const uint8_t* P = From;
-        while (P < End && *P != '"' && *P != '\\')
-            ++P;
-        const size_t Run = static_cast<size_t>(P - From);
-        const size_t Need = FStringValue.size() + Run;
-        if (Need > static_cast<size_t>(WireLimits::MaxTokenUnits))
-            UnexpectedByte();
-        if (Need > FStringValue.capacity())
-            // Doubling, but never past the bound.
-            FStringValue.reserve(std::min(std::max(Need, 2 * FStringValue.capacity()),
-                                          static_cast<size_t>(WireLimits::MaxTokenUnits)));
-        // Widened in place (an append from a byte range would build a
-        // temporary string first).
         const size_t Old = FStringValue.size();
-        FStringValue.resize(Need);
-        char16_t* To = FStringValue.data() + Old;
-        for (const uint8_t* Q = From; Q < P; ++Q)
-            *To++ = *Q;
+        const size_t Room = std::min({static_cast<size_t>(End - From), size_t(4096),
+                                      static_cast<size_t>(WireLimits::MaxTokenUnits) + 1 - Old});
+        if (FCharBufferSize < static_cast<int32_t>(Room)) {
+            FCharBufferSize = static_cast<int32_t>(std::max(Room, size_t(128)));
+            FCharBuffer = std::make_unique<char16_t[]>(static_cast<size_t>(FCharBufferSize));
+        }
+        char16_t* To = FCharBuffer.get();
+        const uint8_t* P = From;
+        const uint8_t* Stop = From + Room;
+        while (P < Stop && *P != '"' && *P != '\\')
+            *To++ = *P++;
+        const size_t Run = static_cast<size_t>(P - From);
+        if (Old + Run > static_cast<size_t>(WireLimits::MaxTokenUnits))
+            UnexpectedByte();
+        if (Old + Run > FStringValue.capacity())
+            // Doubling, but never past the bound.
+            FStringValue.reserve(std::min(std::max(Old + Run, 2 * FStringValue.capacity()),
+                                          static_cast<size_t>(WireLimits::MaxTokenUnits)));
+        FStringValue.append(FCharBuffer.get(), Run);
         FReadPosition += static_cast<int32_t>(Run);
-        if (P == End)
+        if (P == Stop)
             continue;
         const uint8_t B = NextByte();
         if (B == '"')
@@ -803,8 +779,19 @@ void TDBXJSonStreamReader::ReadDataBytes(uint8_t* Data, int32_t Offset, int32_t 
     int32_t Remaining = Count;
     uint8_t* To = Data + Offset;
     while (Remaining > 0) {
-        if (FReadPosition >= FReadLastPosition)
+        if (FReadPosition >= FReadLastPosition) {
+            if (Remaining >= FReadBufferSize && FChannel != nullptr) {
+                // A large rest of a block goes straight from the channel to
+                // its target, without a pass through the read buffer.
+                const int32_t Got = FChannel->Read(To, 0, Remaining);
+                if (Got <= 0 || Got > Remaining)
+                    Raise(ReadErrorCode, "Read error");
+                To += Got;
+                Remaining -= Got;
+                continue;
+            }
             Refill();
+        }
         const int32_t Take = std::min(Remaining, FReadLastPosition - FReadPosition);
         std::memcpy(To, FReadBuffer.get() + FReadPosition + 1, static_cast<size_t>(Take));
         FReadPosition += Take;

@@ -97,6 +97,26 @@ inline constexpr int32_t ValueSeparator = 13;
 const char* DisplayText(int32_t Token);
 } // namespace TDBXTokens
 
+// The token kind each byte starts (what Next answers for it).
+struct TTokenKindTable {
+    uint8_t Kind[256];
+    constexpr TTokenKindTable() : Kind() {
+        for (int I = 0; I < 256; ++I)
+            Kind[I] = TDBXTokens::Number;
+        Kind[uint8_t('{')] = TDBXTokens::ObjectStart;
+        Kind[uint8_t('}')] = TDBXTokens::ObjectEnd;
+        Kind[uint8_t('[')] = TDBXTokens::ArrayStart;
+        Kind[uint8_t(']')] = TDBXTokens::ArrayEnd;
+        Kind[uint8_t('t')] = TDBXTokens::True;
+        Kind[uint8_t('f')] = TDBXTokens::False;
+        Kind[uint8_t('n')] = TDBXTokens::Null;
+        Kind[uint8_t('"')] = TDBXTokens::StringStart;
+        Kind[uint8_t(':')] = TDBXTokens::NameSeparator;
+        Kind[uint8_t(',')] = TDBXTokens::ValueSeparator;
+    }
+};
+inline constexpr TTokenKindTable TokenKinds;
+
 // Keys and method names, matched exactly (case-sensitive, full length); any
 // other string is Unknown. There is no code 6.
 namespace TDBXStringCodes {
@@ -161,7 +181,14 @@ public:
     void WriteNameSeparator() { PutByte(':'); }
     void WriteSpace() { PutByte(' '); }
     void WriteInt(int32_t Value) { WriteLong(Value); }
-    void WriteLong(int64_t Value);
+    void WriteLong(int64_t Value) {
+        // Most numbers of the protocol are handles, counts and codes below 10.
+        if (Value >= 0 && Value < 10) {
+            PutByte(static_cast<uint8_t>('0' + Value));
+            return;
+        }
+        WriteNumber(Value);
+    }
     void WriteByte(int8_t Value) { WriteLong(Value); }
     void WriteShort(int16_t Value) { WriteLong(Value); }
     void WriteBoolean(bool Value);
@@ -235,6 +262,7 @@ private:
         PutBytes(Text, static_cast<int32_t>(N - 1));
     }
     void FlushFullBuffer();
+    void WriteNumber(int64_t Value);
     // Sends what the buffer holds without closing the reply.
     void SendBuffered();
     // Writes {"<key>":[n,FScratch[0..n)]} and Flush.
@@ -280,7 +308,13 @@ public:
     const std::u16string& StringValue() const { return FStringValue; }
 
     // Skips white space, reads one token and answers its kind.
-    int32_t Next();
+    int32_t Next() {
+        const uint8_t B = SkipWhiteSpace();
+        if (B == 't' || B == 'f' || B == 'n')
+            return NextLiteral(B);
+        FToken = TokenKinds.Kind[B];
+        return FToken;
+    }
     // Next; the wrong-token error unless the kind is Expected.
     int32_t Next(int32_t Expected);
     void NextValueSeparator() { Next(TDBXTokens::ValueSeparator); }
@@ -294,6 +328,12 @@ public:
     // A string: at a string start token or after white space only (anything
     // else is the wrong-token error). The text stays valid until the next read.
     const std::u16string& ReadString();
+    // The same, with the text moved into Out (no copy); StringValue is then
+    // left with what Out held.
+    void ReadString(std::u16string& Out) {
+        ReadString();
+        Out.swap(FStringValue);
+    }
     // Reads a string and answers its code; StringValue becomes "null".
     int32_t ReadStringCode();
     // Copies the next Count raw bytes (the block starts right after the
@@ -342,7 +382,17 @@ private:
     // Reads the channel into the (fully consumed) buffer; the position
     // becomes -1, so the next byte is at index 0.
     void Refill();
-    uint8_t SkipWhiteSpace();
+    uint8_t SkipWhiteSpace() {
+        for (;;) {
+            if (FReadPosition >= FReadLastPosition)
+                Refill();
+            const uint8_t B = FReadBuffer[++FReadPosition];
+            if (B > 32 || (B != 9 && B != 10 && B != 13 && B != 32))
+                return B;
+        }
+    }
+    // The literal true, false or null that starts with B.
+    int32_t NextLiteral(uint8_t B);
     void ExpectLiteral(const char* Literal, const char* Rest);
     void ReadStringBody();
     void SkipStringBody();
@@ -357,6 +407,10 @@ private:
     int32_t FToken = 0;
     int32_t FStringCode = 1;
     std::u16string FStringValue;
+    // Scratch the plain runs of a string are widened into, 4096 units at a
+    // time at most.
+    std::unique_ptr<char16_t[]> FCharBuffer;
+    int32_t FCharBufferSize = 0;
     bool FBooleanValue = false;
     uint8_t FByteBuffer[WireLimits::MaxNumberBytes] = {};
     int32_t FByteBufferCount = 0;
