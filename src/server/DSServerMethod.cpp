@@ -371,7 +371,6 @@ void TDSServerMethod::ReleaseIncoming(TDBXExecuteMessage& Message,
 void TDSServerMethod::Invoke(TDBXExecuteMessage& Message) {
     const TDSMethod& M = Method();
     std::vector<int32_t> TookTable;
-    bool Succeeded = false;
     Message.FHasOutOrReturnParameters = false;
     try {
         size_t NextTable = 0;
@@ -435,14 +434,12 @@ void TDSServerMethod::Invoke(TDBXExecuteMessage& Message) {
             Message.FRow = FRow.get();
             Message.FParameters = FParameters.get();
         }
-        Succeeded = true;
     } catch (...) {
         Message.FHasOutOrReturnParameters = false;
         ReleaseIncoming(Message, TookTable);
         throw;
     }
-    if (Succeeded)
-        ReleaseIncoming(Message, TookTable);
+    ReleaseIncoming(Message, TookTable);
 }
 
 bool TDSServerMethod::ClearResources() {
