@@ -4,51 +4,17 @@
 #include <cstring>
 #include <limits>
 
+#include "base/AsciiText.h"
+
 namespace kds {
 
 namespace {
 
 constexpr std::uint64_t PendingMarker = std::numeric_limits<std::uint64_t>::max();
 
-bool SameTextNoCase(const std::string& A, const std::string& B) {
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t I = 0; I < A.size(); ++I) {
-        unsigned char X = static_cast<unsigned char>(A[I]);
-        unsigned char Y = static_cast<unsigned char>(B[I]);
-        if (X >= 'A' && X <= 'Z')
-            X = static_cast<unsigned char>(X - 'A' + 'a');
-        if (Y >= 'A' && Y <= 'Z')
-            Y = static_cast<unsigned char>(Y - 'A' + 'a');
-        if (X != Y)
-            return false;
-    }
-    return true;
-}
-
-// "A;B ; C" -> {"A", "B", "C"}; empty parts are dropped.
-std::vector<std::string> SplitFieldList(const std::string& List) {
-    std::vector<std::string> Out;
-    std::size_t Start = 0;
-    while (Start <= List.size()) {
-        std::size_t End = List.find(';', Start);
-        if (End == std::string::npos)
-            End = List.size();
-        std::size_t A = Start, B = End;
-        while (A < B && static_cast<unsigned char>(List[A]) <= 32)
-            ++A;
-        while (B > A && static_cast<unsigned char>(List[B - 1]) <= 32)
-            --B;
-        if (B > A)
-            Out.push_back(List.substr(A, B - A));
-        Start = End + 1;
-    }
-    return Out;
-}
-
 TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::string& Name) {
     for (const auto& F : Fields)
-        if (SameTextNoCase(F->FieldName(), Name))
+        if (SameTextAscii(F->FieldName(), Name))
             return F.get();
     return nullptr;
 }
@@ -71,7 +37,7 @@ void TIndexDefs::Add(const std::string& Name, const std::string& Fields, TIndexO
 
 const TIndexDef* TIndexDefs::Find(const std::string& Name) const {
     for (const TIndexDef& D : FItems)
-        if (SameTextNoCase(D.Name, Name))
+        if (SameTextAscii(D.Name, Name))
             return &D;
     return nullptr;
 }
@@ -175,7 +141,7 @@ void TMemoryDataSet::CreateDataSet() {
     }
     std::vector<const TField*> IndexFields;
     ResolveIndex(FIndexName, Fields, IndexFields);
-    const std::size_t MasterCount = SplitFieldList(FMasterFields).size();
+    const std::size_t MasterCount = SplitList(FMasterFields, ';', true).size();
     if (MasterCount > IndexFields.size())
         throw EDatabaseError("Master fields need an index of at least " +
                              std::to_string(MasterCount) + " fields");
@@ -206,7 +172,7 @@ void TMemoryDataSet::ResolveIndex(const std::string& IndexName,
     const TIndexDef* Def = FIndexDefs.Find(IndexName);
     if (Def == nullptr)
         throw EDatabaseError("Index '" + IndexName + "' not found");
-    for (const std::string& N : SplitFieldList(Def->Fields)) {
+    for (const std::string& N : SplitList(Def->Fields, ';', true)) {
         const TField* F = FindIn(Fields, N);
         if (F == nullptr)
             FieldNotFound(N);
@@ -694,7 +660,7 @@ TRowId TMemoryDataSet::CurrentRowId() const {
 // ---------------------------------------------------------------- index and link
 
 void TMemoryDataSet::SetIndexName(const std::string& Name) {
-    if (SameTextNoCase(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
+    if (SameTextAscii(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
         FIndexName = Name;
         return;
     }
@@ -733,7 +699,7 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source) {
 void TMemoryDataSet::SetMasterFields(const std::string& Fields) {
     if (Fields == FMasterFields)
         return;
-    std::vector<std::string> Names = SplitFieldList(Fields);
+    std::vector<std::string> Names = SplitList(Fields, ';', true);
     if (Active()) {
         if (Names.size() > FStore.IndexFields().size())
             throw EDatabaseError("Master fields need an index of at least " +
