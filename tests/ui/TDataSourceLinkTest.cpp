@@ -8,7 +8,7 @@
 
 #include "RecordingDialogs.h"
 #include "app/OrderBook.h"
-#include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
 #include "ui/DataSetModel.h"
 #include "ui/DataSourceLink.h"
 #include "ui/POSDBGrid.h"
@@ -45,7 +45,6 @@ QStringList ColumnOf(const QAbstractItemModel& Model, int Col) {
 class TOrderGridsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TNumberFormat::SetDecimalSeparator(u'.');
         GridTA.SetDataSource(&Book.TAs());
         GridTB.SetDataSource(&Book.TBs());
         Book.Create();
@@ -53,6 +52,7 @@ protected:
         GridTB.resize(500, 200);
     }
 
+    test::TDecimalSeparatorScope Separator{u'.'};
     TOrderBook Book;
     TPOSDBGrid GridTA;
     TPOSDBGrid GridTB;
