@@ -387,6 +387,25 @@ TEST_F(TPOSDBGridTest, FollowsTheDataSetsCurrentRowAndMovesIt) {
     EXPECT_EQ(DataSet.CurrentRow(), 0);
 }
 
+TEST_F(TPOSDBGridTest, ScrollsToAndSelectsTheRowItFollowsOnceIdle) {
+    TFakeGridDataSet& DataSet = AttachHeaders(40);
+    const QModelIndex Last = Grid->model()->index(39, 0);
+    DataSet.MoveToRow(39);
+    EXPECT_EQ(Grid->currentIndex(), Last); // at once
+    QApplication::processEvents();
+    EXPECT_TRUE(Grid->viewport()->rect().contains(Grid->visualRect(Last)));
+    EXPECT_EQ(Grid->selectionModel()->selectedIndexes(), QModelIndexList{Last});
+    EXPECT_EQ(DataSet.CurrentRow(), 39);
+    // The moves the grid follows are not sent back as the operator's.
+    DataSet.MoveToRow(0);
+    DataSet.MoveToRow(20);
+    QApplication::processEvents();
+    EXPECT_EQ(DataSet.CurrentRow(), 20);
+    EXPECT_EQ(Grid->currentIndex().row(), 20);
+    EXPECT_EQ(Grid->selectionModel()->selectedIndexes(),
+              QModelIndexList{Grid->model()->index(20, 0)});
+}
+
 TEST(TDataSetModelTest, PassesTheItemModelTesterWhileRowsComeAndGo) {
     TDataSetModel Model;
     QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
