@@ -34,8 +34,9 @@ class TDataSource;
 //   that restores an edited row, a pending row stored where it stood).
 // - PresentationAboutToBeReset / PresentationReset: anything may have changed
 //   (CreateDataSet, another index, the master link set or cleared, the
-//   master's current row moved or its key fields changed). Re-read everything
-//   after PresentationReset.
+//   master's current row moved or its key fields changed; not sent for a
+//   master's change when the detail presented no row before and presents
+//   none after). Re-read everything after PresentationReset.
 // - CurrentRowChanged(OldRow, NewRow): sent at the end of an operation when the
 //   current row is another row or stands at another position than at the last
 //   notice; -1 for none. Also after a reset.

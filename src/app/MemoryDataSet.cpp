@@ -325,18 +325,30 @@ std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const {
 void TMemoryDataSet::MasterChanged() {
     if (!Active())
         return;
-    if (MasterLinkActive() == FLinkedView) {
-        if (!FLinkedView)
+    const bool Linked = MasterLinkActive();
+    const int KeyCount = static_cast<int>(FMasterNames.size());
+    std::vector<std::byte>& Key = FMasterScratch;
+    const bool Has = Linked && ReadMasterKey(Key);
+    if (Linked == FLinkedView) {
+        if (!Linked)
             return;
-        std::vector<std::byte>& Key = FMasterScratch;
-        const bool Has = ReadMasterKey(Key);
         if (Has == FMasterHasRow &&
-            (!Has || FStore.CompareKeys(Key.data(), FMasterKey.data(),
-                                        static_cast<int>(FMasterNames.size())) == 0))
+            (!Has || FStore.CompareKeys(Key.data(), FMasterKey.data(), KeyCount) == 0))
             return;
     }
     // Lines being appended or edited for the old header are settled first.
     CheckBrowseMode();
+    const bool NothingAfter =
+        Linked ? !Has || !FStore.AnyMatching(Key.data(), KeyCount) : FStore.Count() == 0;
+    if (FView.empty() && NothingAfter) {
+        // Nothing shown before, nothing after (a header whose key is being
+        // typed in, a header without lines): there is nothing to announce.
+        FLinkedView = Linked;
+        FMasterHasRow = Has;
+        if (Has)
+            FMasterKey.swap(Key);
+        return;
+    }
     ResetPresentation();
 }
 

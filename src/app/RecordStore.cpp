@@ -151,6 +151,11 @@ void TRecordStore::CopyMatching(const std::byte* Key, int Count,
     Out.assign(Range.first, Range.second);
 }
 
+bool TRecordStore::AnyMatching(const std::byte* Key, int Count) const {
+    const TRowLess::TProbe Probe{Key, Count};
+    return FIndex->find(Probe) != FIndex->end();
+}
+
 void TRecordStore::CopyInIndexOrder(std::vector<std::uint32_t>& Out) const {
     if (!FIndexFields.empty())
         Out.assign(FIndex->begin(), FIndex->end());

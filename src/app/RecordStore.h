@@ -86,6 +86,8 @@ public:
     // The stored slots whose first Count index fields equal Key's, in index
     // order (Count at least 1, at most the number of index fields).
     void CopyMatching(const std::byte* Key, int Count, std::vector<std::uint32_t>& Out) const;
+    // Some stored slot matches so (same Key and Count).
+    bool AnyMatching(const std::byte* Key, int Count) const;
     // Every stored slot, in index order (storing order without index fields).
     void CopyInIndexOrder(std::vector<std::uint32_t>& Out) const;
 

@@ -139,6 +139,11 @@ TEST_F(TDataSourceTest, AThrowFromANestedNoticeLeavesBothSourcesReady) {
     L.SetIndexName("Key");
     L.SetMasterSource(&S);
     L.CreateDataSet();
+    for (const char* Key : {"1", "2"}) { // a line for each header
+        L.Append();
+        L.FieldByName("LK").SetAsText(Key);
+        L.Post();
+    }
     L.SetMasterFields("K");
     D.Append();
     D.FieldByName("K").SetAsText("1");
