@@ -32,6 +32,15 @@ public:
         FGrid->PaintCell(*Painter, Option.rect, Index);
     }
 
+    // The view lets an editor go (its row went away, or it was closed): it is
+    // marked, so that a close asked for later finds it gone (see closeEditor).
+    void destroyEditor(QWidget* Editor, const QModelIndex& Index) const override {
+        Editor->setProperty(ReleasedEditor, true);
+        QStyledItemDelegate::destroyEditor(Editor, Index);
+    }
+
+    static constexpr const char* ReleasedEditor = "kdsReleasedEditor";
+
 private:
     TBaseDBGrid* FGrid;
 };
@@ -337,7 +346,10 @@ void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& 
     // The indicator and, with RowSelect, whole rows change with the current
     // cell.
     RepaintGrid();
-    if (FFollowing || !Current.isValid() || (Previous.isValid() && Previous.row() == Current.row()))
+    // Moves made while following the dataset, or by the view itself while the
+    // model passes a notice on (a row going away), are not the operator's.
+    if (FFollowing || FModel->InNotice() || !Current.isValid() ||
+        (Previous.isValid() && Previous.row() == Current.row()))
         return;
     try {
         FModel->SetCurrentRow(Current.row());
@@ -377,6 +389,20 @@ void TBaseDBGrid::FollowDataSetRow(int Row) {
     }
     FFollowing = false;
     ScheduleCatchUp();
+}
+
+void TBaseDBGrid::closeEditor(QWidget* Editor, QAbstractItemDelegate::EndEditHint Hint) {
+    // Storing an edit may move its row or hide it (another key, the master
+    // link): the view then lets the editor go while the edit is handed over,
+    // and the close that follows finds an editor that is no longer its own.
+    if (Editor != nullptr && Editor->property(TGridCellDelegate::ReleasedEditor).toBool()) {
+        if (state() == QAbstractItemView::EditingState)
+            setState(QAbstractItemView::NoState);
+        if (QApplication::focusWidget() == nullptr)
+            setFocus();
+        return;
+    }
+    QTableView::closeEditor(Editor, Hint);
 }
 
 QItemSelectionModel::SelectionFlags TBaseDBGrid::selectionCommand(const QModelIndex& Index,

@@ -129,6 +129,7 @@ protected:
     void currentChanged(const QModelIndex& Current, const QModelIndex& Previous) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& Index,
                                                          const QEvent* Event) const override;
+    void closeEditor(QWidget* Editor, QAbstractItemDelegate::EndEditHint Hint) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
 

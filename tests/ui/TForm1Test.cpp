@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "QtPrinters.h"
 #include "RecordingDialogs.h"
 #include "app/OrderBook.h"
 #include "support/TempDir.h"
