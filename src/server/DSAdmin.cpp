@@ -37,9 +37,6 @@ constexpr const char16_t* Object = u"TObject";
 TDSParameterDecl In(const char16_t* Name, const char16_t* Type) {
     return {Name, Type, TDSParamFlag::In};
 }
-TDSParameterDecl Out(const char16_t* Name, const char16_t* Type) {
-    return {Name, Type, TDSParamFlag::Out};
-}
 
 std::shared_ptr<TDSServerMethodProvider> ProviderOf(const TDSServerConnectionHandler* Con) {
     return Con != nullptr ? Con->MethodProvider() : nullptr;
@@ -64,80 +61,6 @@ TJSONObject* DirectionAndType(const char16_t* Direction, const std::u16string& T
 }
 
 } // namespace
-
-// --- TDBXServerComponent: the channel methods -------------------------------------
-
-void TDBXServerComponent::ChannelMethodsPending(const char16_t* MethodName) {
-    Pending(MethodName, "callback channels are not built");
-}
-
-const TDSClass& TDBXServerComponent::ClassInfo() {
-#define KDS_CHANNEL_METHOD(Name) [](TObject&, TDSMethodValues&) { ChannelMethodsPending(Name); }
-    static const TDSClass Class(
-        u"TDBXServerComponent", AdminUnit, nullptr, nullptr,
-        {
-            {u"ConsumeClientChannel",
-             {In(u"ChannelName", String), In(u"ClientManagerId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String), In(u"ResponseData", Json)},
-             Json,
-             KDS_CHANNEL_METHOD(u"ConsumeClientChannel")},
-            {u"ConsumeClientChannelTimeout",
-             {In(u"ChannelName", String), In(u"ClientManagerId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String), In(u"Timeout", Integer), In(u"ResponseData", Json)},
-             Json,
-             KDS_CHANNEL_METHOD(u"ConsumeClientChannelTimeout")},
-            {u"ConnectClientChannel",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String), In(u"ChannelCallback", Callback)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"ConnectClientChannel")},
-            {u"ConnectClientChannelTimeout",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String), In(u"ChannelCallback", Callback),
-              In(u"Timeout", Integer)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"ConnectClientChannelTimeout")},
-            {u"CloseClientChannel",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"SecurityToken", String)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"CloseClientChannel")},
-            {u"RegisterClientCallback",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String), In(u"ChannelCallback", Callback)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"RegisterClientCallback")},
-            {u"RegisterClientCallbackServer",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"RegisterClientCallbackServer")},
-            {u"UnregisterClientCallback",
-             {In(u"ChannelName", String), In(u"ChannelId", String), In(u"CallbackId", String),
-              In(u"SecurityToken", String)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"UnregisterClientCallback")},
-            {u"BroadcastToChannel",
-             {In(u"ChannelName", String), In(u"Msg", Json)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"BroadcastToChannel")},
-            {u"BroadcastObjectToChannel",
-             {In(u"ChannelName", String), In(u"Msg", Object)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"BroadcastObjectToChannel")},
-            {u"NotifyCallback",
-             {In(u"ChannelName", String), In(u"ClientId", String), In(u"CallbackId", String),
-              In(u"Msg", Json), Out(u"Response", Json)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"NotifyCallback")},
-            {u"NotifyObject",
-             {In(u"ChannelName", String), In(u"ClientId", String), In(u"CallbackId", String),
-              In(u"Msg", Object), Out(u"Response", Object)},
-             Boolean,
-             KDS_CHANNEL_METHOD(u"NotifyObject")},
-        });
-#undef KDS_CHANNEL_METHOD
-    return Class;
-}
 
 // --- TDSCustomAdmin -----------------------------------------------------------------
 

@@ -20,9 +20,9 @@
 // DescribeClass, ListMethods, DescribeMethod, GetDSServerName, GetConnection
 // (no connection is defined, so it fails with TDBXError 0 "Connection
 // definition not found: <name>").
+// The channel methods are TDBXServerComponent's (DBXServerComponent.h).
 // Not yet built, raising TDBXError 27: the methods that answer or take
-// tables (TableMethodsPending) and the channel methods
-// (ChannelMethodsPending).
+// tables (TableMethodsPending).
 //
 // Threads: an instance belongs to one connection (life cycle "Session").
 
@@ -30,7 +30,7 @@
 #include <memory>
 #include <string>
 
-#include "data/DBXCallback.h"
+#include "server/DBXServerComponent.h"
 
 namespace kds {
 
@@ -40,15 +40,6 @@ class TDSServerConnectionHandler;
 class TDBXConnection;
 class TJSONArray;
 class TJSONObject;
-
-class TDBXServerComponent : public TObject {
-public:
-    static const TDSClass& ClassInfo();
-
-    // Every channel method until the channels exist: TDBXError 27
-    // "<Class>.<method> is not available yet".
-    [[noreturn]] static void ChannelMethodsPending(const char16_t* MethodName);
-};
 
 class TDSCustomAdmin : public TDBXServerComponent {
 public:
@@ -61,9 +52,11 @@ public:
     TDSServer* Server() const { return FServer; }
 
     // The name of the server the instance belongs to, empty if none.
-    std::u16string GetDSServerName() const;
+    std::u16string GetDSServerName() const override;
 
 protected:
+    TDSServerConnectionHandler* ChannelConnection() const override { return FServerCon; }
+
     TDSServer* FServer = nullptr;                     // not owned
     TDSServerConnectionHandler* FServerCon = nullptr; // not owned
 };
