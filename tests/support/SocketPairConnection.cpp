@@ -235,8 +235,9 @@ TSocketPairConnection::TSocketPairConnection(TDBXContext* Context,
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, Fds) != 0)
         throw std::runtime_error("socketpair failed");
     FPeer.Adopt(Fds[1]);
-    auto Channel =
-        std::make_unique<TDBXFilterSocketChannel>(std::make_unique<TSocketChannel>(Fds[0]));
+    auto Socket = std::make_unique<TSocketChannel>(Fds[0]);
+    TSocketChannel* SocketEnd = Socket.get();
+    auto Channel = std::make_unique<TDBXFilterSocketChannel>(std::move(Socket));
     TDBXConnectionHandler* Handler = nullptr;
     auto Protocol = CreateJSonServerProtocolHandler(
         Context, std::move(Channel), 32768,
@@ -248,15 +249,18 @@ TSocketPairConnection::TSocketPairConnection(TDBXContext* Context,
     TDBXOpenMessage Open;
     Open.FConnectionHandle = ConnectionHandle;
     Handler->DbxOpen(Open);
-    FThread = std::thread([this, P = std::move(Protocol)]() mutable { Serve(std::move(P)); });
+    FThread = std::thread(
+        [this, SocketEnd, P = std::move(Protocol)]() mutable { Serve(std::move(P), *SocketEnd); });
 }
 
-void TSocketPairConnection::Serve(std::unique_ptr<TDBXJSonServerProtocolHandler> Protocol) {
+void TSocketPairConnection::Serve(std::unique_ptr<TDBXJSonServerProtocolHandler> Protocol,
+                                  TSocketChannel& Socket) {
     try {
         // As the transport: requests that arrive after a disconnect are
-        // still served; the connection ends when the stack raises.
-        for (;;)
-            Protocol->ServeRequests(nullptr);
+        // still served; the connection ends when the stack raises or the
+        // socket has gone.
+        while (Protocol->ServeRequests(nullptr) || !Socket.GetConnectionLost()) {
+        }
     } catch (...) {
         // The connection ends, as the transport ends it.
     }

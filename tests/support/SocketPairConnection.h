@@ -105,7 +105,7 @@ public:
     void Join();
 
 private:
-    void Serve(std::unique_ptr<TDBXJSonServerProtocolHandler> Protocol);
+    void Serve(std::unique_ptr<TDBXJSonServerProtocolHandler> Protocol, TSocketChannel& Socket);
 
     TPeerSocket FPeer;
     std::thread FThread;
