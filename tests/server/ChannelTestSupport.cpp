@@ -41,10 +41,11 @@ std::string JsonResult(const TBytes& Reply) {
 TChannelFixture::TChannelFixture(std::u16string ServerName) : Harness(std::move(ServerName)) {}
 
 TChannelFixture::TConnection TChannelFixture::Connect() {
+    const int32_t Handle = ++FHandles;
     auto C = std::make_unique<TSocketPairConnection>(
-        Server().DbxContext(), Harness.Transport().ConnectionHandlerFactory(), ++FHandles);
+        Server().DbxContext(), Harness.Transport().ConnectionHandlerFactory(), Handle);
     C->Peer().Send("{\"method\":\"connect\",\"params\":[{}]}");
-    EXPECT_EQ(C->Peer().ReadText(), "{\"result\":[" + std::to_string(FHandles) + ",\"KDS\",2]}");
+    EXPECT_EQ(C->Peer().ReadText(), "{\"result\":[" + std::to_string(Handle) + ",\"KDS\",2]}");
     return C;
 }
 

@@ -10,6 +10,7 @@
 //   T->Peer().ReadText() == ResetCallback;
 //   T->Peer().Send(CallbackAnswer);
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -42,7 +43,7 @@ public:
     explicit TChannelFixture(std::u16string ServerName = u"ChannelServer");
 
     TDSServer& Server() { return Harness.Server(); }
-    // A terminal that has sent its connect and read the reply.
+    // A terminal that has sent its connect and read the reply. Any thread.
     TConnection Connect();
     // A terminal blocked in DSAdmin.ConnectClientChannel(Channel, Id,
     // CallbackId, Token), its tunnel in the channel.
@@ -57,7 +58,7 @@ public:
     TServerHarness Harness;
 
 private:
-    int32_t FHandles = 0;
+    std::atomic<int32_t> FHandles{0};
 };
 
 } // namespace kds::test

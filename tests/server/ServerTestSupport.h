@@ -54,7 +54,7 @@ public:
     bool Running = false;
     int32_t Starts = 0;
     int32_t Stops = 0;
-    int32_t Removed = 0;
+    std::atomic<int32_t> Removed{0}; // connection threads remove their handlers
     std::vector<std::string>* FLog;
 };
 
