@@ -10,6 +10,7 @@
 #include "data/DBXJSON.h"
 #include "server/DSAdmin.h"
 #include "server/DSCallbackRepository.h"
+#include "server/DSServerConnectionHandler.h"
 #include "server/KDSServerContainerUnit.h"
 #include "support/ExpectError.h"
 #include "support/MemoryChannel.h"
@@ -317,6 +318,41 @@ TEST_F(DSChannelTest, APollWhoseTerminalGoesAwayLeavesTheMessageForTheNextPoll) 
     EXPECT_TRUE(BroadcastReset(Server()));
     EXPECT_EQ(JsonResult(F.Call("DSAdmin.ConsumeClientChannel", PollRow("p1", ""))),
               "{\"broadcast\":[\"reset\",1]}");
+}
+
+// The next handler of a connection whose replies can be made to fail, as
+// the output handler's write fails when the terminal has gone.
+class TLosingReplies : public test::TRecordingHandler {
+public:
+    using TRecordingHandler::TRecordingHandler;
+    void DbxExecute(TDBXExecuteMessage& Message) override {
+        TRecordingHandler::DbxExecute(Message);
+        if (LoseNext) {
+            LoseNext = false;
+            throw TDBXError(TDBXErrorCodes::None, "Connection lost");
+        }
+    }
+    bool LoseNext = false;
+};
+
+TEST_F(DSChannelTest, AMessageWhoseReplyIsLostIsHandedOutAgainByTheNextPoll) {
+    TLosingReplies Next(Server().DbxContext());
+    TDSServerConnectionHandler Handler(Server().DbxContext(), nullptr, &Next, &Server(),
+                                       &F.Harness.Transport());
+    const int32_t Poll = test::Prepare(Handler, u"DSAdmin.ConsumeClientChannel");
+    const auto Consume = [&](const std::string& CallbackId) {
+        test::Execute(Handler, Next, Poll, PollRow("p1", CallbackId));
+        return Text(Next.LastReplyRow);
+    };
+    EXPECT_NE(Consume("cb1").find("created"), std::string::npos);
+    ASSERT_TRUE(Server().BroadcastMessage(u"KDSChannel", std::make_unique<TJSONString>(u"one")));
+    ASSERT_TRUE(Server().BroadcastMessage(u"KDSChannel", std::make_unique<TJSONString>(u"two")));
+
+    Next.LoseNext = true;
+    EXPECT_THROW(Consume(""), TDBXError);
+    EXPECT_NE(Consume("").find("{\"broadcast\":[\"one\",1]}"), std::string::npos);
+    // Delivered this time: the next poll goes on with the next message.
+    EXPECT_NE(Consume("").find("{\"broadcast\":[\"two\",1]}"), std::string::npos);
 }
 
 // --- Notifications, callback ids, broadcasts by terminals ----------------------------------
