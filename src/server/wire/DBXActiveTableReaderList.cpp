@@ -4,10 +4,34 @@
 
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXReader.h"
+#include "data/TDBXValue.h"
+#include "data/TStream.h"
 
 namespace kds {
 
-TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() = default;
+TDBXActiveTableReaderItem::TDBXActiveTableReaderItem() = default;
+
+TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() {
+    // The carrying value still points at the reader it handed over: it lets
+    // go first, so that nothing is left pointing at a freed reader.
+    if (FOwnedReader && FCarrier != nullptr)
+        FCarrier->SetNull();
+}
+
+TStream* TDBXActiveTableReaderItem::Overflow(int64_t Row, int32_t Ordinal) const {
+    const auto At = FOverflows.find({Row, Ordinal});
+    return At != FOverflows.end() ? At->second.get() : nullptr;
+}
+
+void TDBXActiveTableReaderItem::ClearOverflows() {
+    FOverflows.clear();
+}
+
+void TDBXActiveTableReaderItem::AddOverflow(int64_t Row, int32_t Ordinal,
+                                            std::unique_ptr<TStream> Rest) {
+    if (Rest)
+        FOverflows[{Row, Ordinal}] = std::move(Rest);
+}
 
 TDBXActiveTableReaderList::~TDBXActiveTableReaderList() = default;
 
@@ -19,11 +43,15 @@ TDBXActiveTableReaderItem* TDBXActiveTableReaderList::FindStreamerRow(int32_t Ro
 }
 
 TDBXActiveTableReaderItem& TDBXActiveTableReaderList::AddReader(TDBXReader* Reader,
-                                                                std::unique_ptr<TDBXReader> Owned) {
+                                                                std::unique_ptr<TDBXReader> Owned,
+                                                                TDBXWritableValue* Carrier) {
     auto Item = std::make_unique<TDBXActiveTableReaderItem>();
     Item->FStreamerRowHandle = FNextRowHandle++;
     Item->FReader = Owned ? Owned.get() : Reader;
     Item->FOwnedReader = std::move(Owned);
+    Item->FCarrier = Item->FOwnedReader ? Carrier : nullptr;
+    if (Item->FReader != nullptr)
+        Item->FReader->SetRowHandle(Item->FStreamerRowHandle);
     FItems.push_back(std::move(Item));
     return *FItems.back();
 }
