@@ -362,12 +362,13 @@ TEST(TDBXRowBufferTest, FetchesContinuedFieldsFromTheLongValueSource) {
     B.SetColumnCount(3);
     // Row 0: null, short text "ab" that continues, medium bytes that
     // continue; row 1: a blob header of 3 bytes, then two nulls.
-    const Bytes Rows = {0xC0, 0x62, 'a', 'b', 0x50, 0x00, 0x01, 'x',
+    const Bytes Rows = {0xC0, 0x62, 'a',  'b',  0x50, 0x00, 0x01, 'x',
                         0x08, 0x00, 0x00, 0x00, 0x03, 0xC0, 0xC0};
     B.SetReadBytes(Rows.data(), static_cast<int32_t>(Rows.size()));
     B.GoToField(1);
     std::u16string Text;
-    test::ExpectDBXError(0, "The long value of field 1 continues beyond the row and cannot be fetched",
+    test::ExpectDBXError(0,
+                         "The long value of field 1 continues beyond the row and cannot be fetched",
                          [&] { B.ReadWideString(Text); });
     B.SetLongValueSource(&Source);
     B.GoToField(1);
