@@ -18,6 +18,15 @@ TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() {
         FCarrier->SetNull();
 }
 
+bool TDBXActiveTableReaderItem::AtEnd() const {
+    if (!FEos)
+        return false;
+    for (const auto& [Key, Rest] : FOverflows)
+        if (Rest->Position() < Rest->Size())
+            return false;
+    return true;
+}
+
 TStream* TDBXActiveTableReaderItem::Overflow(int64_t Row, int32_t Ordinal) const {
     const auto At = FOverflows.find({Row, Ordinal});
     return At != FOverflows.end() ? At->second.get() : nullptr;
@@ -83,7 +92,8 @@ void TDBXActiveTableReaderList::CloseAllReaders() {
 }
 
 bool TDBXActiveTableReaderList::AllAtEnd() const {
-    return std::all_of(FItems.begin(), FItems.end(), [](const auto& Item) { return Item->FEos; });
+    return std::all_of(FItems.begin(), FItems.end(),
+                       [](const auto& Item) { return Item->AtEnd(); });
 }
 
 } // namespace kds

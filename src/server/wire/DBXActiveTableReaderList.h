@@ -49,6 +49,9 @@ public:
     // Lets the carrying value go of an owned reader, then frees it.
     ~TDBXActiveTableReaderItem();
 
+    // Nothing more to send: at its end of data, with every long value kept
+    // from the last batch read to its end.
+    bool AtEnd() const;
     // The long value of (Row, Ordinal) kept from the last batch, or nullptr.
     TStream* Overflow(int64_t Row, int32_t Ordinal) const;
     // Drops the long values of the previous batch.
@@ -106,7 +109,7 @@ public:
     bool CloseReader(int32_t RowHandle);
     // Frees every item; the next AddReader gets row handle 1 again.
     void CloseAllReaders();
-    // No item, or every item at its end of data.
+    // No item, or every item at its end (AtEnd).
     bool AllAtEnd() const;
     int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
     TDBXActiveTableReaderItem& Item(int32_t Index) const { return *FItems.at(Index); }
