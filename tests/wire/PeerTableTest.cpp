@@ -72,8 +72,11 @@ TBytes Batch(int32_t Count, const TBytes& Rows) {
     return Concat({Bytes("{\"data\":[" + std::to_string(Count) + ","), Rows, Bytes("]}")});
 }
 
+// The second column leaves out its direction, which then reads as 0.
 const std::string TwoColumns =
     "{\"columns\":[2,[\"Name\",26,0,0,0,256,1,0],[\"Count\",6,0,0,0,4,0]]}";
+const std::string TwoColumnsOut =
+    "{\"columns\":[2,[\"Name\",26,0,0,0,256,1,0],[\"Count\",6,0,0,0,4,0,0]]}";
 
 TEST(TDBXJSonReaderTest, ReadsTheTableObjectAndItsFirstBatch) {
     TPeerLink Link;
@@ -178,7 +181,14 @@ TEST(TDBXJSonReaderTest, TellsThePeerWhenItIsClosedEarly) {
     EXPECT_FALSE(Table->Next());
     EXPECT_EQ(Link.Channel.WrittenText(), "{\"reader_close\":[5,3]}");
 
-    // Without a row handle the peer has nothing to close.
+    // Once the last batch is in, or without a row handle, the peer has
+    // nothing to close.
+    TPeerLink Done;
+    auto Read = Done.ReadTable(
+        Concat({Bytes("{\"table\":[{\"fields\":[3,false,5,1,true]}," + TwoColumns + "]},"),
+                Batch(-2, Hex("20 60"))}));
+    Read->Close();
+    EXPECT_EQ(Done.Channel.WrittenText(), "");
     TPeerLink Other;
     auto Anonymous =
         Other.ReadTable(Concat({Bytes("{\"table\":[{\"fields\":[3,false]}," + TwoColumns + "]},"),
@@ -403,6 +413,40 @@ TEST(PeerTableRequestTest, ATableElementArrivesAsAReaderWithItsFirstBatch) {
     EXPECT_EQ(Seen, (std::vector<std::string>{"7", "8"}));
     EXPECT_TRUE(S.Fake().LastHasParameters);
     EXPECT_EQ(S.Channel().WrittenText(), "{\"result\":[]}");
+}
+
+// A table the method sends back is streamed out again: its columns as the
+// peer described them, its rows re-encoded, the rows it still had to fetch
+// fetched on the way (before the reply starts).
+TEST(PeerTableRequestTest, ATableSentBackStreamsItsRowsAgain) {
+    std::unique_ptr<TDBXRow> Row;
+    std::unique_ptr<TDBXParameterList> List;
+    test::TWireStack S;
+    Row = S.Fake().Output().CreateDbxRow();
+    S.Fake().OnExecute = [&](TDBXExecuteMessage& M) {
+        List = std::make_unique<TDBXParameterList>(nullptr, Row.get());
+        List->SetCount(1);
+        TDBXParameter& Result = List->Parameter(0);
+        Result.SetName(u"ReturnParameter");
+        Result.SetDataType(TDBXDataTypes::TableType);
+        Result.SetParameterDirection(TDBXParameterDirections::ReturnParameter);
+        Result.Value().SetDBXReader(M.FTables[0].release(), true);
+        M.FParameters = List.get();
+        M.FHasOutOrReturnParameters = true;
+        M.FHasDBXTableReaderOutOrReturnParameter = true;
+    };
+    S.Channel().Feed(Concat(
+        {Bytes("{\"method\":\"execute\",\"params\":[{\"fields\":[-1,false,\"KDS.ServerMethod\","
+               "\"T.Back\"]},{\"data\":[2,"),
+         Hex("61 01"),
+         Bytes("]},{\"table\":[{\"fields\":[4,false,9,1,true]}," + TwoColumns + "]},"),
+         Batch(7, Hex("21 61 60 21 62 61 01")), Bytes("]}"), Batch(-4, Hex("21 63 61 02"))}));
+    EXPECT_TRUE(S.Serve());
+    EXPECT_EQ(Show(S.Channel().Written()),
+              Show(Concat({Bytes("{\"next\":[9,2,4]}{\"result\":[{\"data\":[2,"), Hex("61 01"),
+                           Bytes("]},{\"table\":[{\"fields\":[0,false,1,1,true]}," + TwoColumnsOut +
+                                 "]}]}{\"data\":[-11,"),
+                           Hex("21 61 60 21 62 61 01 21 63 61 02"), Bytes("]}")})));
 }
 
 TEST(PeerTableRequestTest, TheTablesOfOneRequestShareTheColumnBound) {

@@ -35,9 +35,9 @@ void TDBXJSonLongValueSource::FetchRest(TDBXRowBuffer& Row, int32_t Ordinal, int
     if (KnownSize >= 0 && KnownSize < Held)
         Fail("The long value of field " + std::to_string(Ordinal) + " holds more bytes than its " +
              "size says");
+    // Room grows with the chunks that arrive, never ahead of them: a size
+    // announced is not yet a size sent.
     const int64_t Limit = KnownSize >= 0 ? KnownSize : Max;
-    if (KnownSize >= 0)
-        Bytes.reserve(static_cast<size_t>(KnownSize));
     const int32_t CommandHandle = FCommandHandle != nullptr ? *FCommandHandle : Row.CommandHandle();
     const int64_t RowIndex = FRowOffset + Row.RowIndex();
     // A blob header announcing nothing has nothing to fetch.

@@ -257,7 +257,7 @@ TDBXValue& TDBXJSonReader::Value(int32_t Ordinal) {
     auto& Slot = FValues[static_cast<size_t>(Ordinal)];
     if (!Slot)
         Slot = TDBXValue::CreateValue(FContext, FColumns[static_cast<size_t>(Ordinal)].get(),
-                                      FRow.get(), true);
+                                      FRow.get(), false);
     return *Slot;
 }
 
@@ -284,7 +284,8 @@ void TDBXJSonReader::Close() {
         return;
     FClosed = true;
     FOnRow = false;
-    if (FPeerRowHandle >= 0)
+    // After its last batch the peer holds nothing more of the table.
+    if (FPeerRowHandle >= 0 && !FLastBatch)
         WritePeerRequest(*FWriter, ReaderCloseKey, FPeerRowHandle, FCommandHandle, nullptr);
 }
 

@@ -10,7 +10,9 @@
 //   first batch   ,{"data":[count(,rows)]}   the next element of the request
 //   server        {"next":[rowhandle,rows consumed,cmd]}     when a batch is used up
 //   peer          {"data":[count(,rows)]} (or {"result":[{"data":...}]}, or an error)
-//   server        {"reader_close":[rowhandle,cmd]}           at Close, rowhandle >= 0
+//   server        {"reader_close":[rowhandle,cmd]}           at Close, when the peer
+//                                                            gave a row handle and
+//                                                            still holds batches
 //
 // A count below 1 marks the last batch; its bytes are -count. Rows are whole
 // rows of the declared columns (the row field encoding of TDBXRowBuffer.h).
@@ -62,7 +64,8 @@ public:
     const TDBXValueType& ValueType(int32_t Ordinal) const override;
     TDBXValue& Value(int32_t Ordinal) override;
     bool Next() override;
-    // Tells the peer (reader_close) when the peer gave a row handle.
+    // Tells the peer (reader_close) when it gave a row handle and has not
+    // sent its last batch yet.
     void Close() override;
     bool IsUpdateable() const override { return FUpdateable; }
 
