@@ -582,6 +582,25 @@ TEST_F(DSCommandReadersTest, AReaderRowsLongValueIsTheOneOfTheRowItNames) {
     EXPECT_EQ(Fetch(1), Rest(1));
     EXPECT_EQ(Show(Stack.Send(MoreBlob(0, 2, 0, false, 1))),
               CommandError(4, "Command closed or executed again"));
+    // A row handle that names no reader.
+    EXPECT_EQ(Show(Stack.Send(MoreBlob(0, 1, 0, false, 7))),
+              CommandError(4, "Command closed or executed again"));
+}
+
+// A text of the request row that goes on beyond the row comes from the
+// terminal, asked for with more_blob while the method reads its argument.
+TEST_F(DSCommandReadersTest, ARequestTextThatGoesOnIsFetchedFromTheTerminal) {
+    const TBytes Reply =
+        Stack.Send(Concat({Execute("TServerMethods1.EchoString", Hex("50 00 02 61 62")),
+                           Bytes("{\"result\":[{\"data\":[-3       ,cde]}]}")}));
+    EXPECT_EQ(Show(Reply),
+              Show(Concat({Bytes("{\"more_blob\":[0,1,0,0,-1]}{\"result\":[{\"data\":[7,"),
+                           Hex("C0 25 61 62 63 64 65"), Bytes("]}]}")})));
+    // A blob header of 4 GiB is refused before anything is asked or kept.
+    EXPECT_EQ(Show(Stack.Send(Execute("TServerMethods1.EchoString", Hex("08 FF FF FF FF")))),
+              CommandError(30, "The long value of field 0 announces 4294967295 bytes, more than "
+                               "the 67108864 a value may have"));
+    EXPECT_EQ(Stack.SendText(Connect), "{\"result\":[1,\"KDS\",2]}");
 }
 
 TEST_F(DSCommandReadersTest, NextForAHandleWithoutReaderIsAnErrorAndTheConnectionGoesOn) {

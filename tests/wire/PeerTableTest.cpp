@@ -415,6 +415,25 @@ TEST(PeerTableRequestTest, ATableElementArrivesAsAReaderWithItsFirstBatch) {
     EXPECT_EQ(S.Channel().WrittenText(), "{\"result\":[]}");
 }
 
+TEST(PeerTableRequestTest, AnAbsurdColumnCountGetsAnErrorReplyAndTheConnectionGoesOn) {
+    test::TWireStack S;
+    S.Channel().Feed("{\"method\":\"execute\",\"params\":[{\"fields\":[-1,false,\"KDS."
+                     "ServerMethod\",\"T.Tables\"]},{\"table\":[{\"fields\":[0,false,1,1,true]},{"
+                     "\"columns\":[2000000000,[\"A\",6,0,0,0,4,0,0]]}]},{\"data\":[0]}]}");
+    test::TAllocationWatch Watch;
+    EXPECT_TRUE(S.Serve());
+    EXPECT_LE(Watch.Largest(), size_t(1) << 20);
+    EXPECT_EQ(S.Channel().WrittenText().rfind("{\"error\":{\"name\":\"TDBXError\",\"code\":2,"
+                                              "\"message\":\"Remote error: Column count "
+                                              "2000000000 is outside 0..4096",
+                                              0),
+              0u);
+    S.Channel().ClearWritten();
+    S.Channel().Feed("{\"method\":\"connect\",\"params\":[{}]}");
+    EXPECT_TRUE(S.Serve());
+    EXPECT_EQ(S.Channel().WrittenText(), "{\"result\":[1,\"KDS\",2]}");
+}
+
 // A table the method sends back is streamed out again: its columns as the
 // peer described them, its rows re-encoded, the rows it still had to fetch
 // fetched on the way (before the reply starts).
