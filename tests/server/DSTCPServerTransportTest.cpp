@@ -221,7 +221,8 @@ TEST_P(DSTCPServerTransportResetTest, ResetPeerFreesItsHandleAndTheServerGoesOn)
             std::string Many;
             for (int I = 0; I < 20000; ++I)
                 Many += ExecuteEcho;
-            C.Send(Many);
+            ASSERT_GT(C.SendWithoutWaiting(Many), ExecuteEcho.size());
+            ASSERT_EQ(C.Receive(ExecuteEchoReply.size()), ExecuteEchoReply);
         }
         C.Reset();
     }

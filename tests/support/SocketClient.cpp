@@ -88,6 +88,20 @@ void TSocketClient::Send(std::string_view Bytes) {
     }
 }
 
+size_t TSocketClient::SendWithoutWaiting(std::string_view Bytes) {
+    size_t Sent = 0;
+    while (Sent < Bytes.size()) {
+        const ssize_t N =
+            ::send(FFd, Bytes.data() + Sent, Bytes.size() - Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N <= 0)
+            break;
+        Sent += static_cast<size_t>(N);
+    }
+    return Sent;
+}
+
 void TSocketClient::SendInPieces(std::string_view Bytes, size_t PieceSize,
                                  std::chrono::milliseconds Pause) {
     for (size_t At = 0; At < Bytes.size(); At += PieceSize) {

@@ -34,6 +34,9 @@ public:
     ~TSocketClient();
 
     void Send(std::string_view Bytes);
+    // Sends what the socket takes without waiting (the rest is dropped);
+    // answers how many bytes went.
+    size_t SendWithoutWaiting(std::string_view Bytes);
     // Sends in pieces of PieceSize bytes with Pause between them.
     void SendInPieces(std::string_view Bytes, size_t PieceSize, std::chrono::milliseconds Pause);
     // Exactly Count bytes.
