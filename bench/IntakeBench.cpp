@@ -6,17 +6,15 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
-#include <fstream>
 #include <malloc.h>
-#include <map>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
 
+#include "OrderFolder.h"
 #include "RecordingReporter.h"
 #include "app/OrderBook.h"
 #include "app/OrderIntake.h"
@@ -24,60 +22,14 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr int FileCount = 10000;
 
-std::string OrderText(int N) {
-    char Key[16];
-    std::snprintf(Key, sizeof Key, "%06d", N);
-    std::string T = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Order>\r\n <header>\r\n"
-                    "  <TA001>POS01</TA001>\r\n  <TA002>" +
-                    std::string(Key) + "</TA002>\r\n  <TA003>000123</TA003>\r\n  <TxNo>" +
-                    std::to_string(N % 100000) +
-                    "</TxNo>\r\n  <TableNo>A12</TableNo>\r\n  <DeliveryType>1</DeliveryType>\r\n"
-                    " </header>\r\n <Detail>\r\n";
-    const char* Names[] = {"Green tea latte", "Beef noodle soup", "Fried rice", "Spring rolls",
-                           "Mango ice"};
-    for (int I = 0; I < 5; ++I)
-        T += "  <item>\r\n   <PluName>" + std::string(Names[I]) + "</PluName>\r\n   <SaleQty>" +
-             std::to_string(I + 1) + ".5</SaleQty>\r\n   <DoItemOK>0</DoItemOK>\r\n  </item>\r\n";
-    return T + " </Detail>\r\n</Order>\r\n";
-}
-
-// A program folder under the temporary folder, with FileCount orders waiting.
-class TProgramFolder {
-public:
-    TProgramFolder() {
-        std::string Pattern = (fs::temp_directory_path() / "kds-bench-XXXXXX").string();
-        if (mkdtemp(Pattern.data()) == nullptr)
-            std::abort();
-        FRoot = Pattern;
-    }
-    ~TProgramFolder() { fs::remove_all(FRoot); }
-    const fs::path& Root() const { return FRoot; }
-
-    void Fill() const {
-        fs::remove_all(FRoot / "KDS");
-        fs::create_directories(FRoot / "KDS" / "Before");
-        fs::create_directories(FRoot / "KDS" / "AFTER");
-        for (int I = 0; I < FileCount; ++I) {
-            char Name[32];
-            std::snprintf(Name, sizeof Name, "order%05d.xml", I);
-            std::ofstream(FRoot / "KDS" / "Before" / Name, std::ios::binary) << OrderText(I);
-        }
-    }
-
-private:
-    fs::path FRoot;
-};
-
 void BM_Intake(benchmark::State& State) {
-    TProgramFolder Folder;
+    kds::bench::TOrderFolder Folder;
     int Lines = 0;
     for (auto _ : State) {
         State.PauseTiming();
-        Folder.Fill();
+        Folder.Fill(FileCount);
         auto Book = std::make_unique<kds::TOrderBook>();
         Book->Create();
         kds::TOrderIntake Intake(*Book);
@@ -98,10 +50,10 @@ void BM_Intake(benchmark::State& State) {
 }
 
 void BM_LoadAndMoveBaseline(benchmark::State& State) {
-    TProgramFolder Folder;
+    kds::bench::TOrderFolder Folder;
     for (auto _ : State) {
         State.PauseTiming();
-        Folder.Fill();
+        Folder.Fill(FileCount);
         State.ResumeTiming();
 
         const std::string Before = (Folder.Root() / "KDS" / "Before").string() + "/";

@@ -34,8 +34,9 @@ class TDataSource;
 //   that restores an edited row, a pending row stored where it stood).
 // - PresentationAboutToBeReset / PresentationReset: anything may have changed
 //   (CreateDataSet, another index, the master link set or cleared, the
-//   master's current row moved or its key fields changed). Re-read everything
-//   after PresentationReset.
+//   master's current row moved or its key fields changed; not sent for a
+//   master's change when the detail presented no row before and presents
+//   none after). Re-read everything after PresentationReset.
 // - CurrentRowChanged(OldRow, NewRow): sent at the end of an operation when the
 //   current row is another row or stands at another position than at the last
 //   notice; -1 for none. Also after a reset.
@@ -91,22 +92,46 @@ public:
     void SetDataSet(TMemoryDataSet* DataSet);
 
     // Adding an observer twice adds it once; removing an absent one does nothing.
-    // Safe to call from inside a notice (takes effect for the next notice).
+    // Safe to call from inside a notice (takes effect for the next notice; an
+    // observer removed then hears nothing more, not even the rest of that one).
     void AddObserver(TDataSetObserver* Observer);
     void RemoveObserver(TDataSetObserver* Observer);
 
+    // A notice is being passed on: observers removed now leave the list when
+    // the outermost notice ends.
+    bool Notifying() const { return FNotifying > 0; }
+
     // --- Called by the dataset to pass a notice on. ---
+    // An exception from an observer goes on to the caller; the observers after
+    // it miss that one notice, and the source is ready for the next one.
     template <typename F> void Notify(F&& Call) {
-        ++FNotifying;
-        for (std::size_t I = 0; I < FObservers.size(); ++I)
+        const TNoticeScope Scope(*this);
+        // Observers added from inside the notice hear the next one, not this.
+        const std::size_t Count = FObservers.size();
+        for (std::size_t I = 0; I < Count; ++I)
             if (FObservers[I] != nullptr)
                 Call(*FObservers[I]);
-        if (--FNotifying == 0)
-            Compact();
     }
 
 private:
     friend class TMemoryDataSet;
+
+    // Marks a notice in progress for as long as it runs, also when an
+    // observer throws, so that removals made meanwhile are carried out.
+    class TNoticeScope {
+    public:
+        explicit TNoticeScope(TDataSource& Source) : FSource(Source) { ++FSource.FNotifying; }
+        ~TNoticeScope() {
+            if (--FSource.FNotifying == 0)
+                FSource.Compact();
+        }
+        TNoticeScope(const TNoticeScope&) = delete;
+        TNoticeScope& operator=(const TNoticeScope&) = delete;
+
+    private:
+        TDataSource& FSource;
+    };
+
     void Compact();           // drops the entries removed during a notice
     void DetachFromDataSet(); // the dataset is going away
 

@@ -4,51 +4,17 @@
 #include <cstring>
 #include <limits>
 
+#include "base/AsciiText.h"
+
 namespace kds {
 
 namespace {
 
 constexpr std::uint64_t PendingMarker = std::numeric_limits<std::uint64_t>::max();
 
-bool SameTextNoCase(const std::string& A, const std::string& B) {
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t I = 0; I < A.size(); ++I) {
-        unsigned char X = static_cast<unsigned char>(A[I]);
-        unsigned char Y = static_cast<unsigned char>(B[I]);
-        if (X >= 'A' && X <= 'Z')
-            X = static_cast<unsigned char>(X - 'A' + 'a');
-        if (Y >= 'A' && Y <= 'Z')
-            Y = static_cast<unsigned char>(Y - 'A' + 'a');
-        if (X != Y)
-            return false;
-    }
-    return true;
-}
-
-// "A;B ; C" -> {"A", "B", "C"}; empty parts are dropped.
-std::vector<std::string> SplitFieldList(const std::string& List) {
-    std::vector<std::string> Out;
-    std::size_t Start = 0;
-    while (Start <= List.size()) {
-        std::size_t End = List.find(';', Start);
-        if (End == std::string::npos)
-            End = List.size();
-        std::size_t A = Start, B = End;
-        while (A < B && static_cast<unsigned char>(List[A]) <= 32)
-            ++A;
-        while (B > A && static_cast<unsigned char>(List[B - 1]) <= 32)
-            --B;
-        if (B > A)
-            Out.push_back(List.substr(A, B - A));
-        Start = End + 1;
-    }
-    return Out;
-}
-
 TField* FindIn(const std::vector<std::unique_ptr<TField>>& Fields, const std::string& Name) {
     for (const auto& F : Fields)
-        if (SameTextNoCase(F->FieldName(), Name))
+        if (SameTextAscii(F->FieldName(), Name))
             return F.get();
     return nullptr;
 }
@@ -71,7 +37,7 @@ void TIndexDefs::Add(const std::string& Name, const std::string& Fields, TIndexO
 
 const TIndexDef* TIndexDefs::Find(const std::string& Name) const {
     for (const TIndexDef& D : FItems)
-        if (SameTextNoCase(D.Name, Name))
+        if (SameTextAscii(D.Name, Name))
             return &D;
     return nullptr;
 }
@@ -105,58 +71,6 @@ private:
     TMemoryDataSet& FDetail;
 };
 
-// ---------------------------------------------------------------- comparisons
-
-bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, std::uint32_t B) const {
-    return DataSet->RowBefore(A, B);
-}
-
-bool TMemoryDataSet::TRowLess::operator()(std::uint32_t A, const TProbe& B) const {
-    return DataSet->CompareKeys(DataSet->Rec(A), B.Rec, B.Count) < 0;
-}
-
-bool TMemoryDataSet::TRowLess::operator()(const TProbe& A, std::uint32_t B) const {
-    return DataSet->CompareKeys(A.Rec, DataSet->Rec(B), A.Count) < 0;
-}
-
-namespace {
-
-// Text values are short (a few bytes): comparing them in place is cheaper than
-// a call per value. Same order as TStringField::CompareIn.
-int CompareText(const std::byte* A, const std::byte* B) {
-    std::uint16_t LA, LB;
-    std::memcpy(&LA, A, sizeof LA);
-    std::memcpy(&LB, B, sizeof LB);
-    const auto* PA = reinterpret_cast<const unsigned char*>(A + sizeof LA);
-    const auto* PB = reinterpret_cast<const unsigned char*>(B + sizeof LB);
-    const std::uint16_t N = LA < LB ? LA : LB;
-    for (std::uint16_t I = 0; I < N; ++I)
-        if (PA[I] != PB[I])
-            return PA[I] < PB[I] ? -1 : 1;
-    return LA == LB ? 0 : (LA < LB ? -1 : 1);
-}
-
-} // namespace
-
-int TMemoryDataSet::CompareKeys(const std::byte* A, const std::byte* B, int Count) const {
-    for (int I = 0; I < Count; ++I) {
-        const TField* F = FIndexFields[static_cast<std::size_t>(I)];
-        const int C = F->DataType() == TFieldType::ftString
-                          ? CompareText(A + F->Offset(), B + F->Offset())
-                          : F->CompareIn(A, B);
-        if (C != 0)
-            return C;
-    }
-    return 0;
-}
-
-bool TMemoryDataSet::RowBefore(std::uint32_t A, std::uint32_t B) const {
-    const int C = CompareKeys(Rec(A), Rec(B), static_cast<int>(FIndexFields.size()));
-    if (C != 0)
-        return C < 0;
-    return FSeq[A] < FSeq[B];
-}
-
 // ---------------------------------------------------------------- life
 
 TMemoryDataSet::TMemoryDataSet(std::string Name)
@@ -186,7 +100,7 @@ void TMemoryDataSet::NotifyCurrent() {
     if (FState == TDataSetState::dsInsert)
         Seq = PendingMarker;
     else if (FCurrent >= 0)
-        Seq = FSeq[FView[static_cast<std::size_t>(FCurrent)]];
+        Seq = FStore.Seq(FView[static_cast<std::size_t>(FCurrent)]);
     if (Row == FAnnouncedRow && Seq == FAnnouncedSeq)
         return;
     const int Old = FAnnouncedRow;
@@ -227,7 +141,7 @@ void TMemoryDataSet::CreateDataSet() {
     }
     std::vector<const TField*> IndexFields;
     ResolveIndex(FIndexName, Fields, IndexFields);
-    const std::size_t MasterCount = SplitFieldList(FMasterFields).size();
+    const std::size_t MasterCount = SplitList(FMasterFields, ';', true).size();
     if (MasterCount > IndexFields.size())
         throw EDatabaseError("Master fields need an index of at least " +
                              std::to_string(MasterCount) + " fields");
@@ -235,16 +149,9 @@ void TMemoryDataSet::CreateDataSet() {
     const TDataSetState OldState = FState;
     NotifyAll([&](TDataSetObserver& O) { O.PresentationAboutToBeReset(*this); });
     FFields = std::move(Fields);
-    FRecordSize = std::max<std::size_t>(Offset, 1);
-    FIndexFields = std::move(IndexFields);
-    FBlocks.clear();
-    FSeq.clear();
-    FFree.clear();
-    FOrder.clear();
+    FStore.Reset(std::max<std::size_t>(Offset, 1), std::move(IndexFields));
     FView.clear();
-    FNextSeq = 1;
-    FIndex = std::make_unique<std::set<std::uint32_t, TRowLess>>(TRowLess{this});
-    FBuffer.assign(FRecordSize, std::byte{0});
+    FBuffer.assign(FStore.RecordSize(), std::byte{0});
     FEditSlot = UINT32_MAX;
     FModified = false;
     FState = TDataSetState::dsBrowse;
@@ -265,7 +172,7 @@ void TMemoryDataSet::ResolveIndex(const std::string& IndexName,
     const TIndexDef* Def = FIndexDefs.Find(IndexName);
     if (Def == nullptr)
         throw EDatabaseError("Index '" + IndexName + "' not found");
-    for (const std::string& N : SplitFieldList(Def->Fields)) {
+    for (const std::string& N : SplitList(Def->Fields, ';', true)) {
         const TField* F = FindIn(Fields, N);
         if (F == nullptr)
             FieldNotFound(N);
@@ -296,7 +203,7 @@ const std::byte* TMemoryDataSet::CurrentRecord() const {
     if (FState == TDataSetState::dsInsert || FState == TDataSetState::dsEdit)
         return FBuffer.data();
     if (FCurrent >= 0)
-        return Rec(FView[static_cast<std::size_t>(FCurrent)]);
+        return FStore.Rec(FView[static_cast<std::size_t>(FCurrent)]);
     return nullptr;
 }
 
@@ -310,33 +217,6 @@ void TMemoryDataSet::FieldChanged(const TField&) {
     FModified = true;
     const int Row = CurrentRow();
     NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, Row); });
-}
-
-// ---------------------------------------------------------------- storage
-
-std::byte* TMemoryDataSet::Rec(std::uint32_t Slot) const {
-    return FBlocks[Slot / BlockRows].get() +
-           static_cast<std::size_t>(Slot % BlockRows) * FRecordSize;
-}
-
-std::uint32_t TMemoryDataSet::AllocSlot() {
-    if (!FFree.empty()) {
-        const std::uint32_t S = FFree.back();
-        FFree.pop_back();
-        return S;
-    }
-    if (FSeq.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
-        throw EDatabaseError("Too many rows");
-    const auto S = static_cast<std::uint32_t>(FSeq.size());
-    if (S % BlockRows == 0)
-        FBlocks.push_back(std::make_unique<std::byte[]>(BlockRows * FRecordSize));
-    FSeq.push_back(0);
-    return S;
-}
-
-void TMemoryDataSet::FreeSlot(std::uint32_t Slot) {
-    FSeq[Slot] = 0;
-    FFree.push_back(Slot);
 }
 
 // ---------------------------------------------------------------- presentation
@@ -364,10 +244,10 @@ bool TMemoryDataSet::ReadMasterKey(std::vector<std::byte>& Key) const {
             FMasterFieldCache.push_back(MF);
         }
     }
-    Key.assign(FRecordSize, std::byte{0});
+    Key.assign(FStore.RecordSize(), std::byte{0});
     try {
         for (std::size_t I = 0; I < FMasterNames.size(); ++I)
-            FIndexFields[I]->AssignIn(Key.data(), *FMasterFieldCache[I], R);
+            FStore.IndexFields()[I]->AssignIn(Key.data(), *FMasterFieldCache[I], R);
     } catch (const EDatabaseError&) {
         return false; // a master value our key field cannot hold matches nothing
     }
@@ -381,13 +261,9 @@ void TMemoryDataSet::RebuildPresentation() {
         FMasterHasRow = ReadMasterKey(FMasterKey);
         if (!FMasterHasRow)
             return;
-        const TRowLess::TProbe Probe{FMasterKey.data(), static_cast<int>(FMasterNames.size())};
-        const auto Range = FIndex->equal_range(Probe);
-        FView.assign(Range.first, Range.second);
-    } else if (!FIndexFields.empty()) {
-        FView.assign(FIndex->begin(), FIndex->end());
+        FStore.CopyMatching(FMasterKey.data(), static_cast<int>(FMasterNames.size()), FView);
     } else {
-        FView = FOrder;
+        FStore.CopyInIndexOrder(FView);
     }
 }
 
@@ -408,13 +284,14 @@ bool TMemoryDataSet::Presents(const std::byte* Record) const {
         return true;
     if (!FMasterHasRow)
         return false;
-    return CompareKeys(Record, FMasterKey.data(), static_cast<int>(FMasterNames.size())) == 0;
+    return FStore.CompareKeys(Record, FMasterKey.data(), static_cast<int>(FMasterNames.size())) ==
+           0;
 }
 
 std::size_t TMemoryDataSet::ViewPosition(std::uint32_t Slot) const {
-    const auto It =
-        std::lower_bound(FView.begin(), FView.end(), Slot,
-                         [this](std::uint32_t A, std::uint32_t B) { return RowBefore(A, B); });
+    const auto It = std::lower_bound(
+        FView.begin(), FView.end(), Slot,
+        [this](std::uint32_t A, std::uint32_t B) { return FStore.RowBefore(A, B); });
     return static_cast<std::size_t>(It - FView.begin());
 }
 
@@ -448,18 +325,30 @@ std::size_t TMemoryDataSet::FindInView(std::uint32_t Slot) const {
 void TMemoryDataSet::MasterChanged() {
     if (!Active())
         return;
-    if (MasterLinkActive() == FLinkedView) {
-        if (!FLinkedView)
+    const bool Linked = MasterLinkActive();
+    const int KeyCount = static_cast<int>(FMasterNames.size());
+    std::vector<std::byte>& Key = FMasterScratch;
+    const bool Has = Linked && ReadMasterKey(Key);
+    if (Linked == FLinkedView) {
+        if (!Linked)
             return;
-        std::vector<std::byte>& Key = FMasterScratch;
-        const bool Has = ReadMasterKey(Key);
         if (Has == FMasterHasRow &&
-            (!Has || CompareKeys(Key.data(), FMasterKey.data(),
-                                 static_cast<int>(FMasterNames.size())) == 0))
+            (!Has || FStore.CompareKeys(Key.data(), FMasterKey.data(), KeyCount) == 0))
             return;
     }
     // Lines being appended or edited for the old header are settled first.
     CheckBrowseMode();
+    const bool NothingAfter =
+        Linked ? !Has || !FStore.AnyMatching(Key.data(), KeyCount) : FStore.Count() == 0;
+    if (FView.empty() && NothingAfter) {
+        // Nothing shown before, nothing after (a header whose key is being
+        // typed in, a header without lines): there is nothing to announce.
+        FLinkedView = Linked;
+        FMasterHasRow = Has;
+        if (Has)
+            FMasterKey.swap(Key);
+        return;
+    }
     ResetPresentation();
 }
 
@@ -479,10 +368,10 @@ void TMemoryDataSet::Append() {
     CheckActive();
     CheckBrowseMode();
     const TDataSetState OldState = FState;
-    FBuffer.assign(FRecordSize, std::byte{0});
+    FBuffer.assign(FStore.RecordSize(), std::byte{0});
     if (FLinkedView && FMasterHasRow) {
         for (std::size_t I = 0; I < FMasterNames.size(); ++I) {
-            const TField* F = FIndexFields[I];
+            const TField* F = FStore.IndexFields()[I];
             std::memcpy(FBuffer.data() + F->Offset(), FMasterKey.data() + F->Offset(),
                         F->DataSize());
         }
@@ -506,7 +395,7 @@ void TMemoryDataSet::Edit() {
     }
     const TDataSetState OldState = FState;
     FEditSlot = FView[static_cast<std::size_t>(FCurrent)];
-    FBuffer.assign(Rec(FEditSlot), Rec(FEditSlot) + FRecordSize);
+    FBuffer.assign(FStore.Rec(FEditSlot), FStore.Rec(FEditSlot) + FStore.RecordSize());
     FModified = false;
     FState = TDataSetState::dsEdit;
     NotifyState(OldState);
@@ -519,28 +408,17 @@ TRowId TMemoryDataSet::Post() {
     const TDataSetState OldState = FState;
     TRowId Id;
     if (FState == TDataSetState::dsInsert) {
-        const std::uint32_t Slot = AllocSlot();
-        std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
-        FSeq[Slot] = FNextSeq++;
-        Id = TRowId{Slot, FSeq[Slot]};
-        const int PendingPos = static_cast<int>(FView.size());
-        const bool Shown = Presents(Rec(Slot));
-        const std::size_t Pos = ViewPosition(Slot);
         // Out of memory here leaves the row pending, as before the Post.
-        bool InOrder = false;
+        Id = FStore.Store(FBuffer.data());
+        const std::uint32_t Slot = Id.Slot;
+        const int PendingPos = static_cast<int>(FView.size());
+        const bool Shown = Presents(FStore.Rec(Slot));
+        const std::size_t Pos = ViewPosition(Slot);
         try {
-            FOrder.push_back(Slot);
-            InOrder = true;
-            if (!FIndexFields.empty())
-                FIndex->insert(Slot);
             if (Shown && FView.size() == FView.capacity())
                 FView.reserve(FView.size() * 2 + 8);
         } catch (...) {
-            if (!FIndexFields.empty())
-                FIndex->erase(Slot);
-            if (InOrder)
-                FOrder.pop_back();
-            FreeSlot(Slot);
+            FStore.Remove(Slot);
             throw;
         }
         if (Shown && static_cast<int>(Pos) == PendingPos) {
@@ -562,22 +440,20 @@ TRowId TMemoryDataSet::Post() {
         }
     } else {
         const std::uint32_t Slot = FEditSlot;
-        Id = TRowId{Slot, FSeq[Slot]};
+        Id = FStore.IdOf(Slot);
         const std::size_t OldPos = static_cast<std::size_t>(FCurrent);
-        const bool KeySame =
-            CompareKeys(Rec(Slot), FBuffer.data(), static_cast<int>(FIndexFields.size())) == 0;
+        const bool KeySame = FStore.CompareKeys(FStore.Rec(Slot), FBuffer.data(),
+                                                static_cast<int>(FStore.IndexFields().size())) == 0;
         if (KeySame) {
-            std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
+            std::memcpy(FStore.Rec(Slot), FBuffer.data(), FStore.RecordSize());
             FState = TDataSetState::dsBrowse;
             NotifyAll([&](TDataSetObserver& O) { O.RowChanged(*this, static_cast<int>(OldPos)); });
         } else {
             RemoveFromView(OldPos);
-            FIndex->erase(Slot);
-            std::memcpy(Rec(Slot), FBuffer.data(), FRecordSize);
-            FIndex->insert(Slot);
+            FStore.Rewrite(Slot, FBuffer.data());
             FState = TDataSetState::dsBrowse;
             const std::size_t Pos = ViewPosition(Slot);
-            if (Presents(Rec(Slot))) {
+            if (Presents(FStore.Rec(Slot))) {
                 InsertIntoView(Slot, Pos);
                 FCurrent = static_cast<int>(Pos);
             } else {
@@ -625,14 +501,7 @@ void TMemoryDataSet::RemoveStored(std::uint32_t Slot) {
     const std::size_t Pos = FindInView(Slot);
     if (Pos != std::string::npos)
         RemoveFromView(Pos);
-    if (!FIndexFields.empty())
-        FIndex->erase(Slot);
-    const auto It =
-        std::lower_bound(FOrder.begin(), FOrder.end(), Slot,
-                         [this](std::uint32_t A, std::uint32_t B) { return FSeq[A] < FSeq[B]; });
-    if (It != FOrder.end() && *It == Slot)
-        FOrder.erase(It);
-    FreeSlot(Slot);
+    FStore.Remove(Slot);
 }
 
 void TMemoryDataSet::Delete() {
@@ -651,7 +520,7 @@ void TMemoryDataSet::Delete() {
 }
 
 bool TMemoryDataSet::DeleteRow(TRowId Id) {
-    if (!Active() || Id.IsNull() || Id.Slot >= FSeq.size() || FSeq[Id.Slot] != Id.Seq)
+    if (!Active() || !FStore.Holds(Id))
         return false;
     if (FState == TDataSetState::dsEdit && FEditSlot == Id.Slot)
         return false;
@@ -729,9 +598,9 @@ void TMemoryDataSet::MoveToRow(int Row) {
     // Settling a pending row may shift rows: go to the row that was asked for,
     // wherever it then stands.
     const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
-    const std::uint64_t Seq = FSeq[Slot];
+    const std::uint64_t Seq = FStore.Seq(Slot);
     CheckBrowseMode();
-    if (FSeq[Slot] != Seq)
+    if (FStore.Seq(Slot) != Seq)
         return;
     const std::size_t Pos = FindInView(Slot);
     if (Pos == std::string::npos)
@@ -765,7 +634,7 @@ const std::byte* TMemoryDataSet::RecordAt(int Row) const {
     const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
     if (FState == TDataSetState::dsEdit && Slot == FEditSlot)
         return FBuffer.data();
-    return Rec(Slot);
+    return FStore.Rec(Slot);
 }
 
 std::string TMemoryDataSet::DisplayTextAt(int Row, int Field) const {
@@ -791,8 +660,7 @@ int TMemoryDataSet::RecNoAt(int Row) const {
 TRowId TMemoryDataSet::RowIdAt(int Row) const {
     if (Row < 0 || Row >= static_cast<int>(FView.size()))
         return {};
-    const std::uint32_t Slot = FView[static_cast<std::size_t>(Row)];
-    return TRowId{Slot, FSeq[Slot]};
+    return FStore.IdOf(FView[static_cast<std::size_t>(Row)]);
 }
 
 TRowId TMemoryDataSet::CurrentRowId() const {
@@ -804,7 +672,7 @@ TRowId TMemoryDataSet::CurrentRowId() const {
 // ---------------------------------------------------------------- index and link
 
 void TMemoryDataSet::SetIndexName(const std::string& Name) {
-    if (SameTextNoCase(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
+    if (SameTextAscii(Name, FIndexName) && (Name.empty() || FIndexDefs.Find(Name) != nullptr)) {
         FIndexName = Name;
         return;
     }
@@ -821,10 +689,7 @@ void TMemoryDataSet::SetIndexName(const std::string& Name) {
                              std::to_string(FMasterNames.size()) + " fields");
     CheckBrowseMode();
     FIndexName = Name;
-    FIndexFields = std::move(IndexFields);
-    FIndex = std::make_unique<std::set<std::uint32_t, TRowLess>>(TRowLess{this});
-    if (!FIndexFields.empty())
-        FIndex->insert(FOrder.begin(), FOrder.end());
+    FStore.SetIndexFields(std::move(IndexFields));
     ResetPresentation();
 }
 
@@ -846,9 +711,9 @@ void TMemoryDataSet::SetMasterSource(TDataSource* Source) {
 void TMemoryDataSet::SetMasterFields(const std::string& Fields) {
     if (Fields == FMasterFields)
         return;
-    std::vector<std::string> Names = SplitFieldList(Fields);
+    std::vector<std::string> Names = SplitList(Fields, ';', true);
     if (Active()) {
-        if (Names.size() > FIndexFields.size())
+        if (Names.size() > FStore.IndexFields().size())
             throw EDatabaseError("Master fields need an index of at least " +
                                  std::to_string(Names.size()) + " fields");
         const TMemoryDataSet* Master =

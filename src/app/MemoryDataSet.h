@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "app/DataSource.h"
 #include "app/Field.h"
+#include "app/RecordStore.h"
 
 namespace kds {
 
@@ -56,15 +56,6 @@ private:
 };
 
 enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
-
-// Identity of a stored row, valid for as long as the row is stored (never
-// reused for another row). A default value names no row.
-struct TRowId {
-    std::uint32_t Slot = UINT32_MAX;
-    std::uint64_t Seq = 0;
-    bool IsNull() const { return Seq == 0; }
-    friend bool operator==(const TRowId&, const TRowId&) = default;
-};
 
 // The in-memory table of the order book: rows of fixed-size records held in
 // memory only, presented in index order and optionally limited to the rows of
@@ -175,7 +166,7 @@ public:
     // Number of presented stored rows.
     int RecordCount() const { return static_cast<int>(FView.size()); }
     // Number of stored rows, presented or not.
-    int StoredRecordCount() const { return static_cast<int>(FOrder.size()); }
+    int StoredRecordCount() const { return static_cast<int>(FStore.Count()); }
 
     // --- Presentation, for grids (see TDataSetObserver for row numbers) ---
     // Presented rows: RecordCount(), plus one while a row is being appended.
@@ -226,24 +217,6 @@ private:
     friend class TDataSource;
     class TMasterObserver;
 
-    struct TRowLess {
-        const TMemoryDataSet* DataSet;
-        using is_transparent = void;
-        struct TProbe {
-            const std::byte* Rec;
-            int Count; // index fields compared
-        };
-        bool operator()(std::uint32_t A, std::uint32_t B) const;
-        bool operator()(std::uint32_t A, const TProbe& B) const;
-        bool operator()(const TProbe& A, std::uint32_t B) const;
-    };
-
-    // Records
-    std::byte* Rec(std::uint32_t Slot) const;
-    std::uint32_t AllocSlot();
-    void FreeSlot(std::uint32_t Slot);
-    int CompareKeys(const std::byte* A, const std::byte* B, int Count) const;
-    bool RowBefore(std::uint32_t A, std::uint32_t B) const;
     const std::byte* RecordAt(int Row) const; // what presented row Row shows
 
     // Field access from TField
@@ -275,21 +248,11 @@ private:
     TFieldDefs FFieldDefs;
     TIndexDefs FIndexDefs;
     std::vector<std::unique_ptr<TField>> FFields;
-    std::size_t FRecordSize = 0;
     TDataSetState FState = TDataSetState::dsInactive;
 
-    // Storage: fixed-size records in blocks of BlockRows, never moved.
-    static constexpr std::uint32_t BlockRows = 1024;
-    std::vector<std::unique_ptr<std::byte[]>> FBlocks;
-    std::vector<std::uint64_t> FSeq;  // per slot: order of storing; 0 = free slot
-    std::vector<std::uint32_t> FFree; // free slots
-    std::uint64_t FNextSeq = 1;
-    std::vector<std::uint32_t> FOrder; // stored slots in the order they were stored
-
-    // Index
+    // The stored rows and their index
+    TRecordStore FStore;
     std::string FIndexName;
-    std::vector<const TField*> FIndexFields;
-    std::unique_ptr<std::set<std::uint32_t, TRowLess>> FIndex; // all stored slots, index order
 
     // Master link
     TDataSource* FMasterSource = nullptr;

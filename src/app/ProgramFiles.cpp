@@ -7,6 +7,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "base/AsciiText.h"
+
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -37,18 +39,7 @@ std::filesystem::path ProgramDirectory() {
 }
 
 bool MatchesOrderFilePattern(std::string_view Name) {
-    static constexpr std::string_view Ext = ".xml";
-    if (Name.size() < Ext.size())
-        return false;
-    const std::string_view Tail = Name.substr(Name.size() - Ext.size());
-    for (std::size_t I = 0; I < Ext.size(); ++I) {
-        char C = Tail[I];
-        if (C >= 'A' && C <= 'Z')
-            C = static_cast<char>(C - 'A' + 'a');
-        if (C != Ext[I])
-            return false;
-    }
-    return true;
+    return EndsWithAscii(Name, std::string_view(".xml"));
 }
 
 bool MoveFileByLink(const std::string& From, const std::string& To) {

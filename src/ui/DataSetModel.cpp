@@ -1,6 +1,5 @@
 #include "ui/DataSetModel.h"
 
-#include <QMetaObject>
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -10,10 +9,8 @@ namespace kds {
 TDataSetModel::TDataSetModel(QObject* Parent) : QAbstractTableModel(Parent) {}
 
 TDataSetModel::~TDataSetModel() {
-    if (FDataSet) {
-        FDataSet->OnDataChanged = nullptr;
-        FDataSet->OnCurrentMoved = nullptr;
-    }
+    if (FDataSet)
+        FDataSet->SetObserver(nullptr);
 }
 
 void TDataSetModel::SetDataSet(std::unique_ptr<TGridDataSet> DataSet) {
@@ -22,86 +19,125 @@ void TDataSetModel::SetDataSet(std::unique_ptr<TGridDataSet> DataSet) {
 
 void TDataSetModel::Attach(std::unique_ptr<TGridDataSet> DataSet) {
     beginResetModel();
-    if (FDataSet) {
-        FDataSet->OnDataChanged = nullptr;
-        FDataSet->OnCurrentMoved = nullptr;
-    }
+    if (FDataSet)
+        FDataSet->SetObserver(nullptr);
     FDataSet = std::move(DataSet);
     FRows = FDataSet ? FDataSet->RowCount() : 0;
     FColumns = FDataSet ? FDataSet->FieldCount() : 0;
-    if (FDataSet) {
-        FDataSet->OnDataChanged = [this] { DataChanged(); };
-        FDataSet->OnCurrentMoved = [this] { CurrentMoved(); };
-    }
+    FOpen = TOpen::None;
+    if (FDataSet)
+        FDataSet->SetObserver(this);
     endResetModel();
     emit FieldsChanged();
     CurrentMoved();
 }
 
-void TDataSetModel::BeginUpdate() {
-    ++FUpdateDepth;
-}
+// ---------------------------------------------------------------- notices
 
-void TDataSetModel::EndUpdate() {
-    if (FUpdateDepth == 0 || --FUpdateDepth > 0)
+void TDataSetModel::BeginReset() {
+    if (FOpen == TOpen::Reset)
         return;
-    const bool Change = FHeldChange;
-    const bool Move = FHeldMove;
-    FHeldChange = FHeldMove = false;
-    if (Change)
-        DataChanged();
-    if (Move)
-        CurrentMoved();
-}
-
-void TDataSetModel::DataChanged() {
-    if (!FDataSet)
-        return;
-    if (FUpdateDepth > 0) {
-        FHeldChange = true;
-        return;
-    }
-    const int Rows = FDataSet->RowCount();
-    const int Columns = FDataSet->FieldCount();
-    if (Rows == FRows && Columns == FColumns) {
-        if (Rows > 0 && Columns > 0)
-            emit dataChanged(index(0, 0), index(Rows - 1, Columns - 1));
-        if (Rows > 0)
-            emit headerDataChanged(Qt::Vertical, 0, Rows - 1);
-        return;
-    }
-    if (FResetting) {
-        // A view is in the middle of handing an edit over: reset once it is
-        // done, not under its feet.
-        if (!FResetPending) {
-            FResetPending = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    FResetPending = false;
-                    DataChanged();
-                },
-                Qt::QueuedConnection);
-        }
-        return;
+    // A pair left half-sent (a notice out of step) is closed first, so that
+    // every begin the views saw has its end; the reset then re-reads it all.
+    if (FOpen == TOpen::Insert) {
+        ++FRows;
+        endInsertRows();
+    } else if (FOpen == TOpen::Remove) {
+        --FRows;
+        endRemoveRows();
     }
     beginResetModel();
-    FRows = Rows;
+    FOpen = TOpen::Reset;
+}
+
+void TDataSetModel::EndReset() {
+    BeginReset();
+    const int Columns = FDataSet ? FDataSet->FieldCount() : 0;
     const bool FieldsDiffer = Columns != FColumns;
+    FRows = FDataSet ? FDataSet->RowCount() : 0;
     FColumns = Columns;
+    FOpen = TOpen::None;
     endResetModel();
     if (FieldsDiffer)
         emit FieldsChanged();
     CurrentMoved();
 }
 
-void TDataSetModel::CurrentMoved() {
-    if (FUpdateDepth > 0) {
-        FHeldMove = true;
+void TDataSetModel::RowAboutToBeInserted(int Row) {
+    const TNoticeScope Scope(*this);
+    if (FOpen != TOpen::None || Row < 0 || Row > FRows) {
+        BeginReset();
         return;
     }
+    beginInsertRows(QModelIndex(), Row, Row);
+    FOpen = TOpen::Insert;
+}
+
+void TDataSetModel::RowInserted(int) {
+    const TNoticeScope Scope(*this);
+    if (FOpen != TOpen::Insert) {
+        EndReset();
+        return;
+    }
+    ++FRows;
+    FOpen = TOpen::None;
+    endInsertRows();
+    if (FRows != FDataSet->RowCount())
+        EndReset();
+}
+
+void TDataSetModel::RowAboutToBeRemoved(int Row) {
+    const TNoticeScope Scope(*this);
+    if (FOpen != TOpen::None || Row < 0 || Row >= FRows) {
+        BeginReset();
+        return;
+    }
+    beginRemoveRows(QModelIndex(), Row, Row);
+    FOpen = TOpen::Remove;
+}
+
+void TDataSetModel::RowRemoved(int) {
+    const TNoticeScope Scope(*this);
+    if (FOpen != TOpen::Remove) {
+        EndReset();
+        return;
+    }
+    --FRows;
+    FOpen = TOpen::None;
+    endRemoveRows();
+    if (FRows != FDataSet->RowCount())
+        EndReset();
+}
+
+void TDataSetModel::RowChanged(int Row) {
+    const TNoticeScope Scope(*this);
+    if (FOpen != TOpen::None)
+        return; // the reset under way re-reads the row
+    if (FRows != FDataSet->RowCount()) {
+        EndReset();
+        return;
+    }
+    // Indexes made directly: the row and the columns are known to exist.
+    if (Row >= 0 && Row < FRows && FColumns > 0)
+        emit dataChanged(createIndex(Row, 0), createIndex(Row, FColumns - 1));
+}
+
+void TDataSetModel::AboutToReset() {
+    const TNoticeScope Scope(*this);
+    BeginReset();
+}
+
+void TDataSetModel::Reset() {
+    const TNoticeScope Scope(*this);
+    EndReset();
+}
+
+void TDataSetModel::CurrentMoved() {
+    const TNoticeScope Scope(*this);
     emit CurrentRowMoved(CurrentRow());
 }
+
+// ---------------------------------------------------------------- reading
 
 std::string TDataSetModel::FieldName(int Column) const {
     if (!FDataSet || Column < 0 || Column >= FDataSet->FieldCount())
@@ -208,16 +244,16 @@ bool TDataSetModel::setData(const QModelIndex& Index, const QVariant& Value, int
     if (!FDataSet || !Index.isValid() || Role != Qt::EditRole ||
         Index.row() >= FDataSet->RowCount() || Index.column() >= FDataSet->FieldCount())
         return false;
-    FResetting = true;
-    bool Ok = true;
+    // The row may move or go while its edit is stored (another key, hidden
+    // by the master link): the notices say so as they come, which the views
+    // handle even while they are handing the edit over.
     try {
         FDataSet->SetFieldText(Index.row(), Index.column(), Value.toString().toStdString());
     } catch (const std::exception& E) {
-        Ok = false;
         emit AssignmentFailed(QString::fromUtf8(E.what()));
+        return false;
     }
-    FResetting = false;
-    return Ok;
+    return true;
 }
 
 } // namespace kds

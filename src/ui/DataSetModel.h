@@ -9,13 +9,18 @@
 namespace kds {
 
 // The table model a TBaseDBGrid shows: one column per field, titled by the
-// field name, one row per presented row of the dataset. It resets itself on
-// every change notification of the dataset and reports the dataset's current
-// row (CurrentRowMoved) so the grid can follow it. setData assigns the
-// field's text; its error is reported through AssignmentFailed, not raised.
+// field name, one row per presented row of the dataset. Each change notice of
+// the dataset becomes the item model's own signal, as Qt's models send them:
+// a row in (rowsAboutToBeInserted / rowsInserted), a row out (rowsAbout-
+// ToBeRemoved / rowsRemoved), a row's values (dataChanged over that one row),
+// anything else (modelAboutToBeReset / modelReset). A notice that does not fit
+// the model's picture (a fake that skips one, say) ends in a reset instead of
+// a wrong picture. The model reports the dataset's current row
+// (CurrentRowMoved) so the grid can follow it. setData assigns the field's
+// text; its error is reported through AssignmentFailed, not raised.
 // Owns the dataset link; the dataset itself belongs to its owner, which must
 // keep it alive while it is attached. Window thread only.
-class TDataSetModel : public QAbstractTableModel {
+class TDataSetModel : public QAbstractTableModel, private TGridObserver {
     Q_OBJECT
 public:
     explicit TDataSetModel(QObject* Parent = nullptr);
@@ -35,13 +40,11 @@ public:
     int RecNoOfRow(int Row) const;
     int CurrentRow() const;
 
-    // Holds the change notices back while the caller makes many changes at
-    // once (the intake of a folder of orders): each notice would otherwise
-    // re-read the whole model and re-lay the view. Meanwhile the model keeps
-    // answering from its last picture (every read is bounds-checked against
-    // the dataset), and the last EndUpdate catches up in one step. Nests.
-    void BeginUpdate();
-    void EndUpdate();
+    // A notice of the dataset is being passed on. The views react to the
+    // model's signals at once (a selection model moves its current index off
+    // a row that goes); such moves come from the dataset and must not go back
+    // to it as the operator's: it is in the middle of an operation.
+    bool InNotice() const { return FNoticeDepth > 0; }
 
     // The operator's edits; they raise the dataset's errors.
     void SetCurrentRow(int Row);
@@ -62,18 +65,43 @@ signals:
     void AssignmentFailed(const QString& Text);
 
 private:
+    // What has been begun and awaits its second half.
+    enum class TOpen { None, Insert, Remove, Reset };
+
     void Attach(std::unique_ptr<TGridDataSet> DataSet);
-    void DataChanged();
-    void CurrentMoved();
+    // The model's picture starts afresh: BeginReset opens a reset unless one
+    // is open, EndReset re-reads the counts and closes it (opening it first
+    // when a reset came without its "about to").
+    void BeginReset();
+    void EndReset();
+
+    void RowAboutToBeInserted(int Row) override;
+    void RowInserted(int Row) override;
+    void RowAboutToBeRemoved(int Row) override;
+    void RowRemoved(int Row) override;
+    void RowChanged(int Row) override;
+    void AboutToReset() override;
+    void Reset() override;
+    void CurrentMoved() override;
+
+    // Marks a notice being passed on, for InNotice.
+    class TNoticeScope {
+    public:
+        explicit TNoticeScope(TDataSetModel& Model) : FModel(Model) { ++FModel.FNoticeDepth; }
+        ~TNoticeScope() { --FModel.FNoticeDepth; }
+        TNoticeScope(const TNoticeScope&) = delete;
+        TNoticeScope& operator=(const TNoticeScope&) = delete;
+
+    private:
+        TDataSetModel& FModel;
+    };
 
     std::unique_ptr<TGridDataSet> FDataSet;
+    int FNoticeDepth = 0;
+    // The picture the views have: rows and columns as last announced.
     int FRows = 0;
     int FColumns = 0;
-    bool FResetting = false;
-    bool FResetPending = false;
-    int FUpdateDepth = 0;
-    bool FHeldChange = false; // a data notice came while held
-    bool FHeldMove = false;   // a current-row notice came while held
+    TOpen FOpen = TOpen::None;
 };
 
 } // namespace kds

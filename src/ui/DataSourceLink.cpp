@@ -19,14 +19,55 @@ TMemoryDataSet* TDataSourceLink::Active() const {
     return DataSet && DataSet->Active() ? DataSet : nullptr;
 }
 
-void TDataSourceLink::Changed() {
-    if (OnDataChanged)
-        OnDataChanged();
+// The dataset's notices, passed on as they come: its presented rows are the
+// grid's rows.
+void TDataSourceLink::RowAboutToBeInserted(TMemoryDataSet&, int Row) {
+    if (TGridObserver* O = Observer())
+        O->RowAboutToBeInserted(Row);
+}
+
+void TDataSourceLink::RowInserted(TMemoryDataSet&, int Row) {
+    if (TGridObserver* O = Observer())
+        O->RowInserted(Row);
+}
+
+void TDataSourceLink::RowAboutToBeRemoved(TMemoryDataSet&, int Row) {
+    if (TGridObserver* O = Observer())
+        O->RowAboutToBeRemoved(Row);
+}
+
+void TDataSourceLink::RowRemoved(TMemoryDataSet&, int Row) {
+    if (TGridObserver* O = Observer())
+        O->RowRemoved(Row);
+}
+
+void TDataSourceLink::RowChanged(TMemoryDataSet&, int Row) {
+    if (TGridObserver* O = Observer())
+        O->RowChanged(Row);
+}
+
+void TDataSourceLink::PresentationAboutToBeReset(TMemoryDataSet&) {
+    if (TGridObserver* O = Observer())
+        O->AboutToReset();
+}
+
+void TDataSourceLink::PresentationReset(TMemoryDataSet&) {
+    if (TGridObserver* O = Observer())
+        O->Reset();
 }
 
 void TDataSourceLink::CurrentRowChanged(TMemoryDataSet&, int, int) {
-    if (OnCurrentMoved)
-        OnCurrentMoved();
+    if (TGridObserver* O = Observer())
+        O->CurrentMoved();
+}
+
+void TDataSourceLink::DataSourceDetaching(TDataSource&) {
+    // The dataset has gone already: no fields, no rows from here on. The
+    // observer's picture (it keeps its own counts) is replaced in one reset.
+    if (TGridObserver* O = Observer()) {
+        O->AboutToReset();
+        O->Reset();
+    }
 }
 
 int TDataSourceLink::FieldCount() const {

@@ -8,9 +8,11 @@ namespace kds {
 class TMemoryDataSet;
 
 // A grid's view of the dataset behind a data source: observes the source and
-// passes every change notice on as OnDataChanged / OnCurrentMoved, and reads
-// and edits the dataset in presented-row terms. Before the dataset is
-// created (or with none attached) it has no fields and no rows.
+// passes each change notice on to its TGridObserver as it comes (a row in, a
+// row out, a row changed, a reset, the current row moved), and reads and
+// edits the dataset in presented-row terms. Before the dataset is created (or
+// with none attached) it has no fields and no rows; losing the dataset is a
+// reset.
 //
 // Does not own the data source, which must outlive the link (the grids go
 // before the order book). Window thread only; the edits raise the dataset's
@@ -39,14 +41,16 @@ public:
 
 private:
     TMemoryDataSet* Active() const;
-    void Changed();
 
-    void RowInserted(TMemoryDataSet&, int) override { Changed(); }
-    void RowRemoved(TMemoryDataSet&, int) override { Changed(); }
-    void RowChanged(TMemoryDataSet&, int) override { Changed(); }
-    void PresentationReset(TMemoryDataSet&) override { Changed(); }
+    void RowAboutToBeInserted(TMemoryDataSet&, int Row) override;
+    void RowInserted(TMemoryDataSet&, int Row) override;
+    void RowAboutToBeRemoved(TMemoryDataSet&, int Row) override;
+    void RowRemoved(TMemoryDataSet&, int Row) override;
+    void RowChanged(TMemoryDataSet&, int Row) override;
+    void PresentationAboutToBeReset(TMemoryDataSet&) override;
+    void PresentationReset(TMemoryDataSet&) override;
     void CurrentRowChanged(TMemoryDataSet&, int, int) override;
-    void DataSourceDetaching(TDataSource&) override { Changed(); }
+    void DataSourceDetaching(TDataSource&) override;
 
     TDataSource& FSource;
 };

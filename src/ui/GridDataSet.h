@@ -1,9 +1,38 @@
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace kds {
+
+// Hears every change of what a TGridDataSet presents, row by row, so that a
+// table model can pass each one on as it is instead of starting afresh. Rows
+// are 0-based positions at the moment the notice is sent.
+//
+// - a row appears: RowAboutToBeInserted(Row) before anything changed, then
+//   RowInserted(Row) once RowCount() and the rows from Row on reflect it;
+// - a row goes: RowAboutToBeRemoved(Row) while it is still readable at Row,
+//   then RowRemoved(Row) once it is gone;
+// - RowChanged(Row): the values shown in Row changed in place;
+// - AboutToReset / Reset: anything may have changed (the fields, the rows,
+//   the values); re-read everything after Reset;
+// - CurrentMoved: the current row is another one, or stands elsewhere.
+//
+// The two halves of a pair always come together, with nothing of the same
+// dataset between them. Window thread only; a notice must not change the
+// dataset it comes from.
+class TGridObserver {
+public:
+    virtual ~TGridObserver() = default;
+
+    virtual void RowAboutToBeInserted(int Row) = 0;
+    virtual void RowInserted(int Row) = 0;
+    virtual void RowAboutToBeRemoved(int Row) = 0;
+    virtual void RowRemoved(int Row) = 0;
+    virtual void RowChanged(int Row) = 0;
+    virtual void AboutToReset() = 0;
+    virtual void Reset() = 0;
+    virtual void CurrentMoved() = 0;
+};
 
 // What a data grid needs of the dataset it shows, in grid terms: the fields
 // in order, the presented rows (stored rows, plus the row being appended at
@@ -40,10 +69,13 @@ public:
     virtual void AppendRow() = 0;
     virtual void DeleteRow(int Row) = 0;
 
-    // Set by the grid's model: called after any change of rows or values, and
-    // after the current row moved.
-    std::function<void()> OnDataChanged;
-    std::function<void()> OnCurrentMoved;
+    // The one observer, set by the grid's model (nullptr: none); not owned.
+    // It hears every change of the presented rows, as TGridObserver says.
+    TGridObserver* Observer() const { return FObserver; }
+    void SetObserver(TGridObserver* Observer) { FObserver = Observer; }
+
+private:
+    TGridObserver* FObserver = nullptr;
 };
 
 } // namespace kds

@@ -15,7 +15,6 @@
 #include "ui/CategoryButtons.h"
 #include "ui/CategoryPanel.h"
 #include "ui/CategoryPanelGroup.h"
-#include "ui/DataSetModel.h"
 #include "ui/OperatorDialogs.h"
 #include "ui/POSDBGrid.h"
 
@@ -151,20 +150,6 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::Action1Execute() {
-    // The grids catch up once, after the whole folder, instead of re-reading
-    // their rows at every row the intake appends and stores.
-    struct THeldGrids {
-        TDataSetModel* A;
-        TDataSetModel* B;
-        THeldGrids(TDataSetModel* A, TDataSetModel* B) : A(A), B(B) {
-            A->BeginUpdate();
-            B->BeginUpdate();
-        }
-        ~THeldGrids() {
-            B->EndUpdate();
-            A->EndUpdate();
-        }
-    } Held(gridTA->DataModel(), gridTB->DataModel());
     FIntake->Execute(FProgramDir);
 }
 

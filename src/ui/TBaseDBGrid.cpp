@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
@@ -29,6 +32,15 @@ public:
         FGrid->PaintCell(*Painter, Option.rect, Index);
     }
 
+    // The view lets an editor go (its row went away, or it was closed): it is
+    // marked, so that a close asked for later finds it gone (see closeEditor).
+    void destroyEditor(QWidget* Editor, const QModelIndex& Index) const override {
+        Editor->setProperty(ReleasedEditor, true);
+        QStyledItemDelegate::destroyEditor(Editor, Index);
+    }
+
+    static constexpr const char* ReleasedEditor = "kdsReleasedEditor";
+
 private:
     TBaseDBGrid* FGrid;
 };
@@ -41,6 +53,19 @@ public:
         : QHeaderView(Orientation, Grid), FGrid(Grid) {}
 
 protected:
+    // Nothing in a title or a row sizes its section: the title row and the
+    // indicator column are of fixed height and width, the rows of fixed
+    // height, and the grid sets the column widths itself from the fields.
+    // Measuring sections would only cost: the view asks for the header's size
+    // hint after every row that comes or goes and every reset, and Qt's
+    // default lays out the text of up to 200 sections with the style each
+    // time.
+    QSize sectionSizeFromContents(int LogicalIndex) const override {
+        if (orientation() == Qt::Vertical)
+            return QSize(width(), defaultSectionSize());
+        return QSize(sectionSize(LogicalIndex), height());
+    }
+
     void paintSection(QPainter* Painter, const QRect& Rect, int Section) const override {
         if (!Rect.isValid())
             return;
@@ -321,7 +346,10 @@ void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& 
     // The indicator and, with RowSelect, whole rows change with the current
     // cell.
     RepaintGrid();
-    if (FFollowing || !Current.isValid() || (Previous.isValid() && Previous.row() == Current.row()))
+    // Moves made while following the dataset, or by the view itself while the
+    // model passes a notice on (a row going away), are not the operator's.
+    if (FFollowing || FModel->InNotice() || !Current.isValid() ||
+        (Previous.isValid() && Previous.row() == Current.row()))
         return;
     try {
         FModel->SetCurrentRow(Current.row());
@@ -331,16 +359,77 @@ void TBaseDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& 
 }
 
 void TBaseDBGrid::FollowDataSetRow(int Row) {
+    const bool None = Row < 0 || Row >= FModel->rowCount();
+    const QModelIndex Current = currentIndex();
+    // The dataset announces its current row again after a row was stored in
+    // place or a reset; the grid may stand there already. The indicator may
+    // still change (a row being appended is stored).
+    if (None ? !Current.isValid() : Current.isValid() && Current.row() == Row) {
+        ScheduleCatchUp();
+        return;
+    }
+    const QModelIndex Target =
+        None ? QModelIndex() : FModel->index(Row, Current.isValid() ? Current.column() : 0);
     FFollowing = true;
-    if (Row < 0 || Row >= FModel->rowCount()) {
-        setCurrentIndex(QModelIndex());
-    } else {
-        const int Col = currentIndex().isValid() ? currentIndex().column() : 0;
-        setCurrentIndex(FModel->index(Row, Col));
-        scrollTo(FModel->index(Row, Col));
+    if (state() == QAbstractItemView::EditingState) {
+        // The view commits and closes the open editor as for any move.
+        setCurrentIndex(Target);
+        FFollowing = false;
+        ScheduleCatchUp(); // the selection
+        return;
+    }
+    {
+        // The current index moves at once, so the grid and the dataset agree
+        // whenever anyone asks. What the view does on a move (select the new
+        // cell, repaint the old and the new one, scroll to it) needs the rows
+        // laid out, which a dataset that keeps moving would force after every
+        // row it adds: that is done once, when the window thread is next idle.
+        const QSignalBlocker Quiet(selectionModel());
+        setCurrentIndex(Target); // selectionCommand: no selection while following
     }
     FFollowing = false;
-    RepaintGrid();
+    ScheduleCatchUp();
+}
+
+void TBaseDBGrid::closeEditor(QWidget* Editor, QAbstractItemDelegate::EndEditHint Hint) {
+    // Storing an edit may move its row or hide it (another key, the master
+    // link): the view then lets the editor go while the edit is handed over,
+    // and the close that follows finds an editor that is no longer its own.
+    if (Editor != nullptr && Editor->property(TGridCellDelegate::ReleasedEditor).toBool()) {
+        if (state() == QAbstractItemView::EditingState)
+            setState(QAbstractItemView::NoState);
+        if (QApplication::focusWidget() == nullptr)
+            setFocus();
+        return;
+    }
+    QTableView::closeEditor(Editor, Hint);
+}
+
+QItemSelectionModel::SelectionFlags TBaseDBGrid::selectionCommand(const QModelIndex& Index,
+                                                                  const QEvent* Event) const {
+    if (FFollowing && Event == nullptr)
+        return QItemSelectionModel::NoUpdate;
+    return QTableView::selectionCommand(Index, Event);
+}
+
+void TBaseDBGrid::ScheduleCatchUp() {
+    if (FCatchUpPending)
+        return;
+    FCatchUpPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FCatchUpPending = false;
+            const QModelIndex Current = currentIndex();
+            if (Current.isValid()) {
+                // The selection is the current cell, as after any move.
+                const QSignalBlocker Quiet(selectionModel());
+                selectionModel()->select(Current, QTableView::selectionCommand(Current));
+                scrollTo(Current);
+            }
+            RepaintGrid();
+        },
+        Qt::QueuedConnection);
 }
 
 void TBaseDBGrid::focusInEvent(QFocusEvent* Event) {

@@ -54,9 +54,12 @@ using TDrawCheckBoxEvent = std::function<void(TBaseDBGrid& Sender, QPainter& Can
                                               const QRect& Box, int Column, bool Checked, int Row)>;
 
 // The data-aware grid: shows every field of the dataset behind a data source
-// in field order, titled by field name, with an indicator column; repaints
-// on every change notification, follows the dataset's current row and makes
-// the row the operator selects current. Editing a cell assigns the field's
+// in field order, titled by field name, with an indicator column; shows each
+// change the dataset announces, follows the dataset's current row and makes
+// the row the operator selects current. Following moves the grid's current
+// index at once; selecting, scrolling to and repainting the row are done
+// once when the window thread is next idle, however often the dataset moved
+// meanwhile (a folder of orders taken in moves it at every row). Editing a cell assigns the field's
 // text (its error goes to a message box), moving down past the last row
 // appends a row, Ctrl+Delete deletes the current row after a confirmation.
 //
@@ -124,11 +127,17 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* Event) override;
     void currentChanged(const QModelIndex& Current, const QModelIndex& Previous) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& Index,
+                                                         const QEvent* Event) const override;
+    void closeEditor(QWidget* Editor, QAbstractItemDelegate::EndEditHint Hint) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
 
 private:
     void FollowDataSetRow(int Row);
+    // Scrolls to the current cell and repaints, once, when the window thread
+    // is next idle.
+    void ScheduleCatchUp();
 
     TDataSetModel* FModel; // owned by Qt parenting
     TDataSource* FDataSource = nullptr;
@@ -139,6 +148,7 @@ private:
     bool FRowSelect = false;
     int FPaintingRecNo = 0;
     bool FFollowing = false;
+    bool FCatchUpPending = false;
 };
 
 } // namespace kds

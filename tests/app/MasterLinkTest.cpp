@@ -205,6 +205,37 @@ TEST_F(TMasterLinkTest, MasterChangesThatKeepTheKeyDoNotResetTheDetail) {
     EXPECT_EQ("a", Names());
 }
 
+// A header being typed in changes its key at every key field; while no line
+// matches, the detail shows nothing before and after each change, and a grid
+// over it has nothing to redraw. Once the key matches lines, they come.
+TEST_F(TMasterLinkTest, ADetailThatShowsNothingBeforeAndAfterHearsNothing) {
+    Header("1", "x");
+    Line("1", "x", "a");
+    Line("2", "y", "b");
+    L.SetMasterFields("A;B");
+    M.Append(); // the pending header: its empty key matches no line
+    EXPECT_EQ("", Names());
+    const int Resets = Grid.Resets;
+    const int Any = Grid.Any;
+    M.FieldByName("A").SetAsText("2");
+    M.FieldByName("B").SetAsText("x"); // 2/x: still no line
+    EXPECT_EQ("", Names());
+    EXPECT_EQ(Resets, Grid.Resets);
+    EXPECT_EQ(Any, Grid.Any);
+    M.FieldByName("B").SetAsText("y");
+    EXPECT_EQ("b", Names());
+    EXPECT_EQ(Resets + 1, Grid.Resets);
+    // A line appended for the pending header is shown and stays with it.
+    L.Append();
+    L.FieldByName("Name").SetAsText("c");
+    L.Post();
+    EXPECT_EQ("b c", Names());
+    M.Post();
+    EXPECT_EQ("b c", Names());
+    M.First();
+    EXPECT_EQ("a", Names());
+}
+
 TEST_F(TMasterLinkTest, EmptyMasterPresentsNoLinesAndUnlinkingShowsAllAgain) {
     Line("1", "x", "a");
     L.SetMasterFields("A;B");
@@ -301,6 +332,15 @@ TEST_F(TMasterLinkTest, NoticesAloneKeepAGridsCopyOfTheDetailRight) {
     M.FieldByName("A").SetAsText("1");
     Same("master key edited");
     M.Post();
+    M.Append();
+    Same("new header");
+    M.FieldByName("A").SetAsText("9");
+    Same("new header, no line yet");
+    M.FieldByName("A").SetAsText("1");
+    M.FieldByName("B").SetAsText("x");
+    Same("new header's key matches lines");
+    M.Cancel();
+    Same("new header dropped");
     Ls.RemoveObserver(&Shadow);
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
+#include "support/ExpectError.h"
+#include "support/TestNames.h"
 
 namespace kds {
 namespace {
@@ -55,6 +57,7 @@ public:
 // A dataset of one text key, one text value and one float, created empty.
 class TMemoryDataSetTest : public ::testing::Test {
 protected:
+    test::TDecimalSeparatorScope Separator{u'.'};
     TMemoryDataSet D{"D"};
     TDataSource S{&D};
     TRecordingObserver Obs;
@@ -65,10 +68,7 @@ protected:
         D.FieldDefs().Add("Q", TFieldType::ftFloat);
         D.IndexDefs().Add("ByK", "K");
     }
-    void TearDown() override {
-        S.RemoveObserver(&Obs);
-        TNumberFormat::SetDecimalSeparator(u'.');
-    }
+    void TearDown() override { S.RemoveObserver(&Obs); }
     void Observe() {
         S.AddObserver(&Obs);
         Obs.Attach(D);
@@ -91,12 +91,8 @@ protected:
 
 TEST(TMemoryDataSetCreateTest, WithoutFieldsFailsWithTheEnginesMessage) {
     TMemoryDataSet D;
-    try {
-        D.CreateDataSet();
-        FAIL() << "no error";
-    } catch (const EDatabaseError& E) {
-        EXPECT_STREQ("No fields defined.  Cannot create dataset", E.what());
-    }
+    test::ExpectErrorText<EDatabaseError>("No fields defined.  Cannot create dataset",
+                                          [&] { D.CreateDataSet(); });
     EXPECT_FALSE(D.Active());
     EXPECT_THROW(D.Append(), EDatabaseError);
 }
@@ -113,22 +109,12 @@ TEST_F(TMemoryDataSetTest, CreatesAnEmptyOpenTableWithItsFieldsInOrder) {
     EXPECT_TRUE(D.Eof());
     EXPECT_TRUE(D.Bof());
     EXPECT_EQ(-1, D.RecNo());
-    try {
-        D.FieldByName("Nope");
-        FAIL() << "no error";
-    } catch (const EDatabaseError& E) {
-        EXPECT_STREQ("Field 'Nope' not found", E.what());
-    }
+    test::ExpectErrorText<EDatabaseError>("Field 'Nope' not found", [&] { D.FieldByName("Nope"); });
 }
 
 TEST_F(TMemoryDataSetTest, PostWithoutPendingRowFailsAndSettingAFieldToo) {
     D.CreateDataSet();
-    try {
-        D.Post();
-        FAIL() << "no error";
-    } catch (const EDatabaseError& E) {
-        EXPECT_STREQ("Dataset not in edit or insert mode", E.what());
-    }
+    test::ExpectErrorText<EDatabaseError>("Dataset not in edit or insert mode", [&] { D.Post(); });
     EXPECT_THROW(D.FieldByName("K").SetAsText("x"), EDatabaseError);
     Add("a", "1");
     EXPECT_THROW(D.Post(), EDatabaseError); // stored already
@@ -223,12 +209,8 @@ TEST_F(TMemoryDataSetTest, EditOfAnIndexKeyMovesTheRowToItsNewPlace) {
 
 TEST_F(TMemoryDataSetTest, DeleteRemovesTheCurrentRowAndTheNextBecomesCurrent) {
     D.CreateDataSet();
-    try {
-        D.Delete();
-        FAIL() << "no error";
-    } catch (const EDatabaseError& E) {
-        EXPECT_STREQ("Cannot perform this operation on an empty dataset", E.what());
-    }
+    test::ExpectErrorText<EDatabaseError>("Cannot perform this operation on an empty dataset",
+                                          [&] { D.Delete(); });
     Add("a", "1");
     Add("b", "2");
     Add("c", "3");
@@ -382,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "a\xEF\xBF\xBD"
                                 "b"},
                       TTextCase{"empty", "", 8, ""}),
-    [](const ::testing::TestParamInfo<TTextCase>& I) { return std::string(I.param.Name); });
+    test::TCaseName{});
 
 TEST_F(TMemoryDataSetTest, FloatFieldReadsTheProcessSeparatorAndEmptyIsNull) {
     D.CreateDataSet();
@@ -394,15 +376,11 @@ TEST_F(TMemoryDataSetTest, FloatFieldReadsTheProcessSeparatorAndEmptyIsNull) {
     EXPECT_TRUE(Q.IsNull());
     EXPECT_EQ("", Q.DisplayText());
 
-    TNumberFormat::SetDecimalSeparator(u',');
+    const test::TDecimalSeparatorScope Comma(u',');
     Q.SetAsText("2,25");
     EXPECT_EQ("2,25", Q.DisplayText());
-    try {
-        Q.SetAsText("1.5");
-        FAIL() << "no error";
-    } catch (const EDatabaseError& E) {
-        EXPECT_STREQ("'1.5' is not a valid floating point value for field 'Q'", E.what());
-    }
+    test::ExpectErrorText<EDatabaseError>("'1.5' is not a valid floating point value for field 'Q'",
+                                          [&] { Q.SetAsText("1.5"); });
     EXPECT_EQ("2,25", Q.DisplayText()); // a failed assignment leaves the value
     EXPECT_THROW(Q.SetAsText("abc"), EDatabaseError);
 }

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
 
 namespace kds {
 namespace {
@@ -90,14 +90,11 @@ void PrintTo(const TQtyCase& C, std::ostream* Os) {
         << static_cast<char>(C.Separator) << "' -> \"" << C.Shown << "\"";
 }
 
-class TSaleQtyDisplayTest : public ::testing::TestWithParam<TQtyCase> {
-protected:
-    void TearDown() override { TNumberFormat::SetDecimalSeparator(u'.'); }
-};
+class TSaleQtyDisplayTest : public ::testing::TestWithParam<TQtyCase> {};
 
 TEST_P(TSaleQtyDisplayTest, ShowsTheGeneralFormatWithTheLocaleSeparator) {
     const TQtyCase& C = GetParam();
-    TNumberFormat::SetDecimalSeparator(C.Separator);
+    const test::TDecimalSeparatorScope Separator(C.Separator);
     EXPECT_EQ(C.Shown, SaleQtyDisplayText(C.Value));
 
     // The grid shows the same through the field.

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "app/ProgramFiles.h"
-#include "base/NumberFormat.h"
+#include "support/DecimalSeparatorScope.h"
 #include "support/TempDir.h"
+#include "support/TestNames.h"
 
 namespace kds {
 namespace {
@@ -50,6 +51,7 @@ std::string ReadAll(const fs::path& P) {
 // intake over it.
 class TOrderIntakeTest : public ::testing::Test {
 protected:
+    test::TDecimalSeparatorScope Separator{u'.'};
     test::TTempDir Dir;
     TOrderBook Book;
     TOrderIntake Intake{Book};
@@ -59,7 +61,6 @@ protected:
         fs::create_directories(After());
         Book.Create();
     }
-    void TearDown() override { TNumberFormat::SetDecimalSeparator(u'.'); }
 
     fs::path Before() const { return Dir.Path() / "KDS" / "Before"; }
     fs::path After() const { return Dir.Path() / "KDS" / "AFTER"; }
@@ -206,7 +207,7 @@ TEST_F(TOrderIntakeTest, AnOrderBelowTheRootWithoutHeaderKeepsItsLines) {
 }
 
 TEST_F(TOrderIntakeTest, SaleQtyInTheWrongLocaleFormatFailsTheWholeFile) {
-    TNumberFormat::SetDecimalSeparator(u',');
+    const test::TDecimalSeparatorScope Comma(u',');
     Drop("a.xml", OrderXml("A1", {{"Tea", "2"}, {"Cake", "1.5"}}));
     Drop("b.xml", OrderXml("B1", {{"Soup", "0,5"}}));
     const TIntakeResult R = Run();
@@ -314,9 +315,7 @@ TEST_P(TOrderIntakeBadFileTest, FailsThatFileAloneUntouchedAndTakesTheNext) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TOrderIntakeBadFileTest, ::testing::ValuesIn(BadCases),
-                         [](const ::testing::TestParamInfo<TBadCase>& I) {
-                             return std::string(I.param.Name);
-                         });
+                         test::TCaseName{});
 
 TEST_F(TOrderIntakeTest, AFileStillBeingWrittenIsTakenInOnceComplete) {
     const std::string Full = OrderXml("A1", {{"Tea", "1"}});

@@ -10,7 +10,8 @@ namespace kds::test {
 
 // A dataset held in vectors: stored rows plus at most one row being
 // appended at the end, a current row, and the float assignment error of the
-// order book's engine. Notifies like the real one.
+// order book's engine. Sends each change to its observer as the real one
+// does, row by row; AddRowUntold changes it behind the observer's back.
 class TFakeGridDataSet : public TGridDataSet {
 public:
     struct TField {
@@ -21,11 +22,18 @@ public:
     explicit TFakeGridDataSet(std::vector<TField> Fields) : FFields(std::move(Fields)) {}
 
     void AddRow(std::vector<std::string> Values) {
+        const int Row = RowCount();
+        if (Observer())
+            Observer()->RowAboutToBeInserted(Row);
+        AddRowUntold(std::move(Values));
+        if (Observer())
+            Observer()->RowInserted(Row);
+        if (FCurrent < 0)
+            MoveToRow(0);
+    }
+    void AddRowUntold(std::vector<std::string> Values) {
         Values.resize(FFields.size());
         FRows.push_back(std::move(Values));
-        if (FCurrent < 0)
-            FCurrent = 0;
-        Notify();
     }
 
     int FieldCount() const override { return int(FFields.size()); }
@@ -42,8 +50,8 @@ public:
     int CurrentRow() const override { return FCurrent; }
     void MoveToRow(int Row) override {
         FCurrent = Row;
-        if (OnCurrentMoved)
-            OnCurrentMoved();
+        if (Observer())
+            Observer()->CurrentMoved();
     }
     void SetFieldText(int Row, int Field, const std::string& Text) override {
         if (FFields[size_t(Field)].Kind == TFieldKind::Float && !Text.empty() &&
@@ -52,29 +60,32 @@ public:
                                      "' is not a valid floating point value for field '" +
                                      FFields[size_t(Field)].Name + "'");
         FRows.at(size_t(Row)).at(size_t(Field)) = Text;
-        Notify();
+        if (Observer())
+            Observer()->RowChanged(Row);
     }
     void AppendRow() override {
+        const int Row = RowCount();
+        if (Observer())
+            Observer()->RowAboutToBeInserted(Row);
         FRows.emplace_back(FFields.size());
         FPending = true;
-        FCurrent = RowCount() - 1;
-        Notify();
+        if (Observer())
+            Observer()->RowInserted(Row);
+        MoveToRow(Row);
     }
     void DeleteRow(int Row) override {
+        if (Observer())
+            Observer()->RowAboutToBeRemoved(Row);
         FRows.erase(FRows.begin() + Row);
         if (FPending && Row == RowCount())
             FPending = false;
+        if (Observer())
+            Observer()->RowRemoved(Row);
         if (FCurrent >= RowCount())
-            FCurrent = RowCount() - 1;
-        Notify();
+            MoveToRow(RowCount() - 1);
     }
 
 private:
-    void Notify() {
-        if (OnDataChanged)
-            OnDataChanged();
-    }
-
     std::vector<TField> FFields;
     std::vector<std::vector<std::string>> FRows;
     bool FPending = false;

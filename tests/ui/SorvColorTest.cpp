@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
+#include "support/TestNames.h"
 #include "ui/Glyphs.h"
 
 namespace kds {
@@ -101,7 +102,8 @@ TEST_P(GlyphResourceTest, IsA19By14SixteenColourBoxOnOlive) {
 
 INSTANTIATE_TEST_SUITE_P(Both, GlyphResourceTest,
                          ::testing::Values(TGlyphCase{"CHECKED_DATA", true},
-                                           TGlyphCase{"UNCHECKED_DATA", false}));
+                                           TGlyphCase{"UNCHECKED_DATA", false}),
+                         test::TCaseName{});
 
 } // namespace
 } // namespace kds

@@ -11,9 +11,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "QtPrinters.h"
 #include "RecordingDialogs.h"
 #include "app/OrderBook.h"
 #include "support/TempDir.h"
+#include "support/TestNames.h"
 #include "ui/CategoryButtons.h"
 #include "ui/CategoryPanel.h"
 #include "ui/CategoryPanelGroup.h"
@@ -255,7 +257,8 @@ INSTANTIATE_TEST_SUITE_P(
         TPlacementCase{"Small", QRect(0, 0, 1024, 768), QPoint(378, 308)},
         TPlacementCase{"TooSmall", QRect(0, 0, 600, 400), QPoint(0, 0)},
         TPlacementCase{"PanelOnTheLeft", QRect(1100, 400, 1000, 1000), QPoint(1100, 400)},
-        TPlacementCase{"SecondScreen", QRect(-1280, 0, 1280, 1024), QPoint(-646, 332)}));
+        TPlacementCase{"SecondScreen", QRect(-1280, 0, 1280, 1024), QPoint(-646, 332)}),
+    test::TCaseName{});
 
 TEST(TForm1PlacementTest, OpensWhollyInsideTheAvailableScreenArea) {
     test::TTempDir Dir;

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QTest>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "FakeGridDataSet.h"
+#include "QtPrinters.h"
 #include "RecordingDialogs.h"
 #include "ui/DataSetModel.h"
 #include "ui/POSDBGrid.h"
@@ -385,6 +387,62 @@ TEST_F(TPOSDBGridTest, FollowsTheDataSetsCurrentRowAndMovesIt) {
     Grid->selectionModel()->setCurrentIndex(Grid->model()->index(0, 1),
                                             QItemSelectionModel::NoUpdate);
     EXPECT_EQ(DataSet.CurrentRow(), 0);
+}
+
+TEST_F(TPOSDBGridTest, ScrollsToAndSelectsTheRowItFollowsOnceIdle) {
+    TFakeGridDataSet& DataSet = AttachHeaders(40);
+    const QModelIndex Last = Grid->model()->index(39, 0);
+    DataSet.MoveToRow(39);
+    EXPECT_EQ(Grid->currentIndex(), Last); // at once
+    QApplication::processEvents();
+    EXPECT_TRUE(Grid->viewport()->rect().contains(Grid->visualRect(Last)));
+    EXPECT_EQ(Grid->selectionModel()->selectedIndexes(), QModelIndexList{Last});
+    EXPECT_EQ(DataSet.CurrentRow(), 39);
+    // The moves the grid follows are not sent back as the operator's.
+    DataSet.MoveToRow(0);
+    DataSet.MoveToRow(20);
+    QApplication::processEvents();
+    EXPECT_EQ(DataSet.CurrentRow(), 20);
+    EXPECT_EQ(Grid->currentIndex().row(), 20);
+    EXPECT_EQ(Grid->selectionModel()->selectedIndexes(),
+              QModelIndexList{Grid->model()->index(20, 0)});
+}
+
+TEST(TDataSetModelTest, ANoticeOutOfStepEndsInAResetNotAWrongPicture) {
+    TDataSetModel Model;
+    QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    auto Owned =
+        std::make_unique<TFakeGridDataSet>(std::vector<TFakeGridDataSet::TField>{{"TB001"}});
+    TFakeGridDataSet& DataSet = *Owned;
+    Model.SetDataSet(std::move(Owned));
+    DataSet.AddRow({"A"});
+    QSignalSpy Resets(&Model, &QAbstractItemModel::modelReset);
+    QSignalSpy Inserted(&Model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy Changed(&Model, &QAbstractItemModel::dataChanged);
+
+    DataSet.AddRowUntold({"B"});
+    DataSet.SetFieldText(0, 0, "A2"); // a change while the model counts one row too few
+    EXPECT_EQ(Resets.count(), 1);
+    EXPECT_EQ(Changed.count(), 0);
+    EXPECT_EQ(Model.rowCount(), 2);
+
+    DataSet.AddRowUntold({"C"});
+    DataSet.AddRow({"D"}); // announced at row 3, past the model's 2 rows
+    EXPECT_EQ(Resets.count(), 2);
+    EXPECT_EQ(Inserted.count(), 0);
+    EXPECT_EQ(Model.rowCount(), 4);
+
+    DataSet.AddRowUntold({"E"});
+    DataSet.DeleteRow(0); // a removal that leaves one row more than the model counts
+    EXPECT_EQ(Resets.count(), 3);
+    EXPECT_EQ(Model.rowCount(), 4);
+    EXPECT_EQ(Model.data(Model.index(3, 0)).toString(), "E");
+
+    // In step again: exact signals.
+    DataSet.AddRow({"F"});
+    EXPECT_EQ(Resets.count(), 3);
+    ASSERT_EQ(Inserted.count(), 1);
+    EXPECT_EQ(Inserted.at(0).at(1).toInt(), 4);
 }
 
 TEST(TDataSetModelTest, PassesTheItemModelTesterWhileRowsComeAndGo) {
