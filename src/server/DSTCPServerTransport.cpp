@@ -22,14 +22,33 @@ public:
           FTcpTransport(Transport) {}
 
     void DbxConnect(TDBXConnectMessage& Message) override {
-        const bool Added = FTcpTransport.ReAddConnection(*this);
-        TDSServerConnectionHandler::DbxConnect(Message);
-        if (Added && !Message.FSuccessfulConnect)
-            FTcpTransport.RemoveConnection(*this);
+        FReAdded = FTcpTransport.ReAddConnection(*this);
+        try {
+            TDSServerConnectionHandler::DbxConnect(Message);
+        } catch (...) {
+            GiveBackReAdded();
+            throw;
+        }
+        GiveBackReAdded(!Message.FSuccessfulConnect);
+    }
+
+    // A connect that fails is reported here, before its error reply leaves:
+    // the handle it took goes back first, so no client that has seen the
+    // reply can find it still taken.
+    void DbxErrorMessage(TDBXErrorMessage& Message) override {
+        GiveBackReAdded();
+        TDSServerConnectionHandler::DbxErrorMessage(Message);
     }
 
 private:
+    void GiveBackReAdded(bool Failed = true) {
+        if (FReAdded && Failed)
+            FTcpTransport.RemoveConnection(*this);
+        FReAdded = false;
+    }
+
     TDSTCPServerTransport& FTcpTransport;
+    bool FReAdded = false; // during a connect that took a handle anew
 };
 
 } // namespace

@@ -31,6 +31,7 @@ using test::TSocketClient;
 
 const std::string Connect = "{\"method\":\"connect\",\"params\":[{}]}";
 const std::string Disconnect = "{\"method\":\"disconnect\",\"params\":[]}";
+const std::string TxEnd = "{\"method\":\"txend\",\"params\":[true,0]}";
 const std::string PrepareEcho = "{\"method\":\"prepare\",\"params\":[-1,false,\"KDS.ServerMethod\","
                                 "\"TServerMethods1.EchoString\"]}";
 const std::string PrepareEchoReply =
@@ -173,7 +174,9 @@ TEST_F(DSTCPServerTransportTest, ConcurrentConnectsGetDistinctHandles) {
 
 TEST_F(DSTCPServerTransportTest, ConnectAfterDisconnectTakesAHandleOfItsOwn) {
     TSocketClient A = Connected(1);
-    A.Send(Disconnect);
+    // "disconnect" has no reply: the txend behind it shows it was served.
+    A.Send(Disconnect + TxEnd);
+    EXPECT_EQ(A.ReceiveReply(), "{\"result\":[]}");
     TSocketClient B = Connected(1); // A gave 1 back
     A.Send(Connect);
     EXPECT_EQ(A.ReceiveReply(), ConnectReply(2)); // not B's 1

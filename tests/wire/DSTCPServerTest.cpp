@@ -9,7 +9,9 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -58,6 +60,18 @@ public:
     CreateProtocolHandler(std::unique_ptr<TDbxChannel> Channel) override {
         if (FailBuild)
             throw TDBXError(TDBXErrorCodes::None, "no stack for you");
+        // What the accepted socket was given, seen through the channel.
+        const auto Fd = static_cast<int>(Channel->GetChannelInfo()->Id());
+        int NoDelay = 0, KeepAlive = 0, Idle = 0;
+        socklen_t Length = sizeof(int);
+        ::getsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &NoDelay, &Length);
+        ::getsockopt(Fd, SOL_SOCKET, SO_KEEPALIVE, &KeepAlive, &Length);
+        ::getsockopt(Fd, IPPROTO_TCP, TCP_KEEPIDLE, &Idle, &Length);
+        SocketOptions = NoDelay != 0 && KeepAlive != 0 && Idle == KeepAliveIdleSeconds;
+        {
+            std::lock_guard<std::mutex> Guard(Lock);
+            LocalAddress = Channel->GetChannelInfo()->GetInfo();
+        }
         auto Protocol = CreateJSonServerProtocolHandler(
             &Context, std::move(Channel), 32768,
             [this](TDBXContext* C, std::unique_ptr<TDbxChannel> Owned,
@@ -95,6 +109,13 @@ public:
     std::atomic<int> Freed{0};
     std::atomic<bool> SessionSeen{false};
     std::atomic<bool> CreatorSeen{false};
+    std::atomic<bool> SocketOptions{false};
+    std::mutex Lock;          // guards LocalAddress
+    std::string LocalAddress; // of the last stack built
+    std::string LastLocalAddress() {
+        std::lock_guard<std::mutex> Guard(Lock);
+        return LocalAddress;
+    }
 };
 
 class DSTCPServerTest : public ::testing::Test {
@@ -114,7 +135,7 @@ protected:
     TDSTCPServer Server{Stacks};
 };
 
-TEST_F(DSTCPServerTest, ProbeThenConnectGiveExactBytesAndSessionIsInstalled) {
+TEST_F(DSTCPServerTest, ProbeThenConnectGiveExactBytesOnASocketSetUpForTerminals) {
     TSocketClient C(Port());
     C.Send(std::string(5, '\x05'));
     EXPECT_EQ(C.Receive(5), std::string("\x06\x00\x00\x00\x00", 5));
@@ -122,6 +143,8 @@ TEST_F(DSTCPServerTest, ProbeThenConnectGiveExactBytesAndSessionIsInstalled) {
     EXPECT_EQ(C.Receive(ConnectReply.size()), ConnectReply);
     EXPECT_TRUE(Stacks.SessionSeen);
     EXPECT_TRUE(Stacks.CreatorSeen);
+    EXPECT_TRUE(Stacks.SocketOptions); // TCP_NODELAY and keepalive
+    EXPECT_EQ(Stacks.LastLocalAddress(), "127.0.0.1");
     EXPECT_TRUE(C.Silent(20ms)); // the transport adds nothing of its own
 }
 
