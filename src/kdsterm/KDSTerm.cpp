@@ -195,6 +195,9 @@ int RunKDSTerm(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     } catch (const std::exception& E) {
         Err << "kdsterm: " << E.what() << '\n';
         return TTermExit::Unreachable;
+    } catch (...) {
+        Err << "kdsterm: unknown error\n";
+        return TTermExit::Unreachable;
     }
 }
 
