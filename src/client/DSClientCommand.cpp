@@ -26,8 +26,7 @@ bool IsInput(const TDBXParameter& P) {
 class TDSClientCommand::TLongValues : public TDBXLongValueSource {
 public:
     explicit TLongValues(TDSClientCommand& Command) : FCommand(Command) {}
-    void FetchRest(TDBXRowBuffer&, int32_t Ordinal, int64_t,
-                   std::vector<uint8_t>& Bytes) override {
+    void FetchRest(TDBXRowBuffer&, int32_t Ordinal, int64_t, std::vector<uint8_t>& Bytes) override {
         FCommand.FConnection.FetchLongValue(FCommand.FHandle, 0, Ordinal, true, -1, Bytes);
     }
 
