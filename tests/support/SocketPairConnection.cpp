@@ -290,17 +290,6 @@ TSocketPairConnection::~TSocketPairConnection() {
 
 // --- Rows and requests -------------------------------------------------------------------
 
-TBytes TextField(std::string_view Text) {
-    if (Text.size() > 31)
-        throw std::invalid_argument("short text fields only");
-    TBytes Out;
-    Out.reserve(Text.size() + 1);
-    Out.push_back(static_cast<uint8_t>(0x20 + Text.size()));
-    for (const char C : Text)
-        Out.push_back(static_cast<uint8_t>(C));
-    return Out;
-}
-
 TBytes IntField(int64_t Value) {
     uint64_t Magnitude =
         Value < 0 ? 0 - static_cast<uint64_t>(Value) : static_cast<uint64_t>(Value);

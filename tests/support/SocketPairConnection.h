@@ -29,6 +29,7 @@
 
 #include "server/wire/DBXJSonServerProtocolHandler.h"
 #include "server/wire/DbxChannel.h"
+#include "support/TableReply.h"
 
 namespace kds::test {
 
@@ -113,7 +114,7 @@ private:
 };
 
 // Row fields as the row codec writes them (short forms only).
-TBytes TextField(std::string_view Text); // 0x20 + n, text
+// TextField (TableReply.h): 0x20 + n, text
 TBytes IntField(int64_t Value);          // 0x60 + n / 0x20 + n, magnitude
 TBytes JsonField(std::string_view Json); // 0x40, big-endian length, bytes
 inline TBytes NullField() {
