@@ -333,6 +333,32 @@ TEST(ProtocolHandlerTest, KeepsConnectPropertiesAliveWhenAConnectFailsPartWay) {
     EXPECT_TRUE(S.Fake().Calls.empty());
 }
 
+TEST(ProtocolHandlerTest, TakesAConnectThatFailsWhileReadAsFailed) {
+    test::TWireStack S;
+    S.Channel().Feed("{\"method\":\"connect\",\"params\":[{\"a\":\"1\"}]}");
+    S.Serve();
+    S.Channel().Feed("{\"method\":\"connect\",\"params\":[{\"a\":\"1\",\"b\":2}]}");
+    S.Serve();
+    S.Channel().Feed("{\"method\":\"prepare\",\"params\":[-1,false,\"KDS.ServerMethod\","
+                     "\"TServerMethods1.EchoString\"]}");
+    S.Serve();
+    // The second connect never reached the handler, so the prepare is
+    // preceded by a disconnect, as after any failed connect.
+    EXPECT_EQ(S.Fake().Calls, (std::vector<std::string>{"connect", "disconnect", "prepare"}));
+}
+
+TEST(ProtocolHandlerTest, AConnectWithoutParametersCarriesNoEarlierProperties) {
+    test::TWireStack S;
+    S.Channel().Feed("{\"method\":\"connect\",\"params\":[{\"DSAuthenticationUser\":"
+                     "\"anna\"}]}");
+    S.Serve();
+    ASSERT_EQ(S.Fake().LastConnectProperties.GetValue(u"DSAuthenticationUser"), u"anna");
+    S.Channel().Feed("{\"method\":\"connect\"}");
+    S.Serve();
+    EXPECT_EQ(S.Fake().Calls, (std::vector<std::string>{"connect", "connect"}));
+    EXPECT_EQ(S.Fake().LastConnectProperties.Count(), 0);
+}
+
 // The thread's session is installed for each batch and cleared afterwards,
 // also when the batch ends the connection.
 TEST(ProtocolHandlerTest, InstallsTheSessionForEachBatchOnly) {

@@ -199,7 +199,12 @@ int32_t TDBXJSonServerInputConnectionHandler::ReadParameterCount() {
 
 void TDBXJSonServerInputConnectionHandler::ReadConnect() {
     TDBXJSonStreamReader& R = *FDbxStreamReader;
-    FConnectMessage.FSuccessfulConnect = true;
+    // A connect that fails while it is read reached no handler: it counts as
+    // failed, so the next command is preceded by a disconnect.
+    FConnectMessage.FSuccessfulConnect = false;
+    // A connect without parameters carries no properties, not those of the
+    // connect before it (a user name among them).
+    FConnectMessage.FConnectProperties = nullptr;
     if (R.ReadParams() == TDBXTokens::ArrayStart) {
         FConnectProps = std::make_unique<TDBXProperties>();
         FConnectMessage.FConnectProperties = FConnectProps.get();
@@ -209,6 +214,8 @@ void TDBXJSonServerInputConnectionHandler::ReadConnect() {
             ReadConnectProperties();
     }
     EndRequest();
+    // The handler clears the flag again when the connect fails there.
+    FConnectMessage.FSuccessfulConnect = true;
     FNextHandler->DbxConnect(FConnectMessage);
 }
 
