@@ -557,6 +557,26 @@ TEST_F(DSCommandReadersTest, ALongOutValueComesChunkByChunkWithMoreBlob) {
               CommandError(4, "Command closed or executed again"));
 }
 
+TEST_F(DSCommandReadersTest, AnExecuteWithoutPrepareKeepsItsCommandWhileALongValueIsUnread) {
+    // No reply shows the handle of a command made by an execute alone; the
+    // connection's first command is 0. Another such execute must not take
+    // it away while its long value is still to be fetched (the client
+    // closes it by its handle).
+    Stack.Send(Execute("TTableProbe.LongText", Concat({IntegerField(100000), Hex("C0")})));
+    const std::string Echo =
+        Show(Stack.Send(Execute("TServerMethods1.EchoString", Hex("22 61 62"))));
+    EXPECT_EQ(Echo.rfind("{\"result\":", 0), 0u) << Echo;
+    std::vector<int32_t> Counts;
+    for (int32_t Round = 0; Round < 10; ++Round) {
+        const int32_t Count = Chunk(Stack.Send(MoreBlob(0, 0, 1, true, -1))).Count;
+        Counts.push_back(Count);
+        if (Count <= 0)
+            break;
+    }
+    EXPECT_EQ(Counts, (std::vector<int32_t>{32736, 32736, 32736, -768}));
+    EXPECT_EQ(Chunk(Stack.Send(MoreBlob(0, 0, 1, true, -1))).Count, 0);
+}
+
 TEST_F(DSCommandReadersTest, AReaderRowsLongValueIsTheOneOfTheRowItNames) {
     // Rows of 40000 letters: each fills a batch on its own and leaves
     // 40000 - 30717 letters for more_blob.
