@@ -38,13 +38,13 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Builds the program and starts it. Action1 takes in the order files waiting
+# Builds the programs (kdssv, and kdsterm for the tour) and starts kdssv. Action1 takes in the order files waiting
 # in $(BUILD)/KDS/Before (beside the program) and moves them to
 # $(BUILD)/KDS/AFTER; the program makes neither folder, so this step does
 # when they are missing. Without a display the window runs offscreen, and the
 # program says so.
 run: configure
-	cmake --build $(BUILD) -j $(JOBS) --target kdssv
+	cmake --build $(BUILD) -j $(JOBS) --target kds_programs
 	@mkdir -p $(BUILD)/KDS/Before $(BUILD)/KDS/AFTER
 	@echo "kdssv: drop order files into $(abspath $(BUILD))/KDS/Before and press Action1" \
 	  "(samples: cp samples/orders/*.xml $(BUILD)/KDS/Before/)"
@@ -82,7 +82,7 @@ release: deps
 # holds is built; the Release build folder is the one `make release` makes.
 package: deps
 	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-release -j $(JOBS) --target kds_package_targets
+	cmake --build build-release -j $(JOBS) --target kds_programs
 	rm -f build-release/packages/*.deb
 	cd build-release && cpack -G DEB
 # Builds the package and checks its file list, control fields and maintainer

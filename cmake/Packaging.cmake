@@ -36,10 +36,10 @@ set(KDS_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# Everything the package holds, for `cmake --build ... --target
-# kds_package_targets` before cpack (which builds nothing itself).
-add_custom_target(kds_package_targets)
-add_dependencies(kds_package_targets kdssv)
+# The programs the package holds, built by `make run` and by `make package`
+# before cpack (which builds nothing itself).
+add_custom_target(kds_programs)
+add_dependencies(kds_programs kdssv)
 
 install(TARGETS kdssv RUNTIME DESTINATION ${KDS_INSTALL_PROGRAM_DIR})
 install(DIRECTORY DESTINATION ${KDS_INSTALL_PROGRAM_DIR}/KDS/Before)
@@ -47,7 +47,7 @@ install(DIRECTORY DESTINATION ${KDS_INSTALL_PROGRAM_DIR}/KDS/AFTER)
 
 if(TARGET kdsterm)
   install(TARGETS kdsterm RUNTIME DESTINATION ${KDS_INSTALL_BIN_DIR})
-  add_dependencies(kds_package_targets kdsterm)
+  add_dependencies(kds_programs kdsterm)
 endif()
 
 configure_file(${KDS_PACKAGING_DIR}/kdssv.desktop.in ${CMAKE_CURRENT_BINARY_DIR}/kdssv.desktop
