@@ -38,10 +38,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Builds the programs (kdssv, and kdsterm for the tour) and starts kdssv. Action1 takes in the order files waiting
-# in $(BUILD)/KDS/Before (beside the program) and moves them to
-# $(BUILD)/KDS/AFTER; the program makes neither folder, so this step does
-# when they are missing. Without a display the window runs offscreen, and the
+# Builds the programs (kdssv, and kdsterm for the tour) and starts kdssv.
+# Action1 takes in the order files waiting in $(BUILD)/KDS/Before (beside the
+# program) and moves them to $(BUILD)/KDS/AFTER; the program makes neither
+# folder, so this step does when they are missing. Without a display the window runs offscreen, and the
 # program says so.
 run: configure
 	cmake --build $(BUILD) -j $(JOBS) --target kds_programs
