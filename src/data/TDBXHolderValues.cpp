@@ -115,6 +115,13 @@ TStream* TDBXStreamValue::OverflowStream() {
     return FStream.Get();
 }
 
+std::unique_ptr<TStream> TDBXStreamValue::TakeOverflow() {
+    TStream* Rest = OverflowStream();
+    if (Rest == nullptr)
+        return nullptr;
+    return std::make_unique<TMemoryStream>(Rest->ReadRemaining());
+}
+
 void TDBXStreamValue::ReadFromRow(TDBXRow& Row) {
     std::vector<uint8_t> Bytes;
     Row.GetBytes(*this, Bytes, FIsNull);
@@ -162,6 +169,13 @@ void TDBXReaderValue::SetDBXReader(TDBXReader* Value, bool AInstanceOwner) {
     }
     FReader.Reset(Value, AInstanceOwner);
     Stored();
+}
+
+std::unique_ptr<TDBXReader> TDBXReaderValue::TakeReader() {
+    if (!FReader.Owns())
+        return nullptr;
+    FReader.SetOwns(false);
+    return std::unique_ptr<TDBXReader>(FReader.Get());
 }
 
 void TDBXReaderValue::SetValue(TDBXValue& Other) {

@@ -112,6 +112,46 @@ void TDBXRowBuffer::StartOver() {
     FRowStart = 0;
     FField = 0;
     FWriting = true;
+    FRowStarts.clear();
+}
+
+void TDBXRowBuffer::NoteRowStart(int32_t Offset) {
+    if (FRowStarts.size() == FRowStarts.capacity())
+        FRowStarts.reserve(FRowStarts.capacity() + 16);
+    FRowStarts.push_back(Offset);
+}
+
+void TDBXRowBuffer::BeginRow() {
+    BeginWrite();
+    FRow = static_cast<int32_t>(FRowStarts.size());
+    FRowStart = FOff;
+    FField = 0;
+    NoteRowStart(FOff);
+}
+
+int32_t TDBXRowBuffer::RowStart(int32_t Row) const {
+    if (Row < 0 || Row >= RowCount())
+        Fail(TDBXErrorCodes::InvalidOrdinal, "Row " + std::to_string(Row) + " is not among the " +
+                                                 std::to_string(RowCount()) + " rows counted");
+    return FRowStarts[static_cast<size_t>(Row)];
+}
+
+bool TDBXRowBuffer::GoToRow(int32_t Row) {
+    if (Row < 0)
+        Fail(TDBXErrorCodes::InvalidOrdinal, "Row " + std::to_string(Row) + " is negative");
+    if (FWriting)
+        BeginRead();
+    if (RowCount() == 0)
+        return false;
+    const int32_t Known = std::min(Row, RowCount() - 1);
+    FRow = Known;
+    FRowStart = FOff = FRowStarts[static_cast<size_t>(Known)];
+    FField = 0;
+    ++FGeneration;
+    while (FRow < Row)
+        if (!NextRow())
+            return false;
+    return true;
 }
 
 void TDBXRowBuffer::BeginWrite() {
@@ -288,6 +328,8 @@ bool TDBXRowBuffer::WriteText(const C* Units, size_t Count, std::vector<uint8_t>
     }
     FOff += static_cast<int32_t>(HeaderSize + Inline);
     EndField();
+    if (Continues)
+        ++FBlobId;
     return Continues;
 }
 
@@ -317,6 +359,8 @@ bool TDBXRowBuffer::WriteBytes(TStream& Stream) {
     EncodeBigEndian16(P + 1, static_cast<uint16_t>(Got));
     FOff += static_cast<int32_t>(3 + Got);
     EndField();
+    if (More)
+        ++FBlobId;
     return More;
 }
 
@@ -361,6 +405,10 @@ uint8_t* TDBXRowBuffer::ReadBuffer(int32_t Count) {
 }
 
 void TDBXRowBuffer::SetReadSize(int32_t Count) {
+    StartReading(Count, false);
+}
+
+void TDBXRowBuffer::StartReading(int32_t Count, bool KeepRowStarts) {
     if (Count < 0 || Count > FBufLen)
         Fail(TDBXErrorCodes::InvalidLength,
              "Row byte count " + std::to_string(Count) + " exceeds the buffer");
@@ -370,12 +418,17 @@ void TDBXRowBuffer::SetReadSize(int32_t Count) {
     FRow = 0;
     FRowStart = 0;
     FField = 0;
+    if (!KeepRowStarts || FRowStarts.empty()) {
+        FRowStarts.clear();
+        if (Count > 0)
+            NoteRowStart(0);
+    }
     ++FGeneration;
 }
 
 void TDBXRowBuffer::BeginRead() {
-    const int32_t Written = FWriting ? FOff : FReadSize;
-    SetReadSize(Written);
+    // The rows marked while writing stay counted.
+    StartReading(FWriting ? FOff : FReadSize, true);
 }
 
 int32_t TDBXRowBuffer::PeekHeader() const {
@@ -403,7 +456,11 @@ bool TDBXRowBuffer::NextRow() {
     FField = 0;
     ++FRow;
     ++FGeneration;
-    return FOff < FReadSize;
+    if (FOff >= FReadSize)
+        return false;
+    if (FRow == RowCount())
+        NoteRowStart(FOff);
+    return true;
 }
 
 void TDBXRowBuffer::SkipField() {
@@ -779,7 +836,7 @@ template <typename S> bool TDBXRowBuffer::ReadText(S& Value) {
         Fail(TDBXErrorCodes::None, "The long value of field " + std::to_string(Ordinal) +
                                        " continues beyond the row and cannot be fetched");
     FLongValue.assign(Bytes, Bytes + Length);
-    FLongValueSource->FetchRest(Ordinal, BlobSize, FLongValue);
+    FLongValueSource->FetchRest(*this, Ordinal, BlobSize, FLongValue);
     DecodeText(FLongValue.data(), static_cast<int64_t>(FLongValue.size()), Value);
     return true;
 }
@@ -805,7 +862,7 @@ bool TDBXRowBuffer::ReadBytes(std::vector<uint8_t>& Value) {
         if (FLongValueSource == nullptr)
             Fail(TDBXErrorCodes::None, "The long value of field " + std::to_string(Ordinal) +
                                            " continues beyond the row and cannot be fetched");
-        FLongValueSource->FetchRest(Ordinal, BlobSize, Value);
+        FLongValueSource->FetchRest(*this, Ordinal, BlobSize, Value);
     }
     return true;
 }

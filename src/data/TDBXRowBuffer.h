@@ -74,15 +74,21 @@ class TDBXContext;
 class TJSONValue;
 class TStream;
 
+class TDBXRowBuffer;
+
 // Supplies the rest of a long value whose field continues beyond the row
 // (a 0x50 or 0x60 + n header, or a blob header): the connection layer
 // fetches it from the peer.
 class TDBXLongValueSource {
 public:
     virtual ~TDBXLongValueSource() = default;
-    // Appends the rest of the value of field Ordinal to Bytes. KnownSize is
-    // the total size from a blob header, or -1.
-    virtual void FetchRest(int32_t Ordinal, int64_t KnownSize, std::vector<uint8_t>& Bytes) = 0;
+    // Appends the rest of the value of field Ordinal of Row's current row
+    // (RowIndex) to Bytes, which holds the inline part. KnownSize is the
+    // total size from a blob header, or -1. Row gives the command handle and
+    // a fresh blob handle (NextBlobId) for the request. Raises TDBXError when
+    // the rest cannot be had; Bytes is then of no use.
+    virtual void FetchRest(TDBXRowBuffer& Row, int32_t Ordinal, int64_t KnownSize,
+                           std::vector<uint8_t>& Bytes) = 0;
 };
 
 class TDBXRowBuffer {
@@ -111,10 +117,20 @@ public:
     TDBXContext* DBXContext() const { return FDBXContext; }
     // Moves whenever new row content is there to be read.
     int64_t Generation() const { return FGeneration; }
+    // The blob handle given out last (0: none yet). A text or byte field
+    // written with an overflow gets the next one, and so does every long
+    // value fetched from a peer (NextBlobId); handles only grow.
+    int32_t BlobId() const { return FBlobId; }
+    int32_t NextBlobId() { return ++FBlobId; }
 
     // --- Writing: fields are appended at the write position ---
-    // Empties the buffer for a new set of rows (keeps its memory).
+    // Empties the buffer for a new set of rows (keeps its memory, the
+    // row-start table's too).
     void StartOver();
+    // Marks the write position as the start of a new row of a batch: the
+    // row-start table gets its offset. Rows written without it are not
+    // counted (a parameter row is one row anyway).
+    void BeginRow();
     const uint8_t* Data() const { return FBuf.get(); }
     // Bytes written (or, after SetReadBytes, held).
     int32_t Size() const { return FWriting ? FOff : FReadSize; }
@@ -156,10 +172,22 @@ public:
     // Room for Count bytes to be read straight into (then SetReadSize).
     uint8_t* ReadBuffer(int32_t Count);
     void SetReadSize(int32_t Count);
-    // Turns what was written into the rows to read, from the first field.
+    // Turns what was written into the rows to read, from the first field;
+    // the rows marked with BeginRow stay counted.
     void BeginRead();
     int32_t ReadSize() const { return FReadSize; }
+    // The current row: counted from 0 within the rows held.
     int32_t RowIndex() const { return FRow; }
+    // The rows whose start is known: those marked by BeginRow while
+    // writing, or those reached by NextRow while reading (row 0 counts as
+    // soon as the rows are there to be read).
+    int32_t RowCount() const { return static_cast<int32_t>(FRowStarts.size()); }
+    // The offset at which row Row starts; TDBXError 8 for a row not counted.
+    int32_t RowStart(int32_t Row) const;
+    // Reading: positions at the first field of row Row, going back through
+    // the row-start table or forward with NextRow; false (and left at the
+    // end) when the rows held end before it. Needs the column count.
+    bool GoToRow(int32_t Row);
     // Positions at field Ordinal of the current row (from the row start when
     // it lies behind); TDBXError 8 for an ordinal outside the row.
     void GoToField(int32_t Ordinal);
@@ -202,6 +230,8 @@ private:
     void BeginWrite();
     void EndField() { ++FField; }
     void PutHeaderAndLength(uint8_t ShortBase, uint8_t MediumBase, int32_t Length);
+    void NoteRowStart(int32_t Offset);
+    void StartReading(int32_t Count, bool KeepRowStarts);
     void PutInteger(uint8_t* At, int32_t& Length, int64_t Value) const;
     bool ReadHeader(uint8_t& H);
     template <typename TBits> void WriteFloatBits(TBits Bits);
@@ -233,6 +263,10 @@ private:
     bool FClient = false;
     bool FWriting = true;
     int64_t FGeneration = 0;
+    int32_t FBlobId = 0;
+    // Row starts, grown 16 at a time: a batch holds a few hundred rows, and
+    // the table is kept from batch to batch.
+    std::vector<int32_t> FRowStarts;
     TDBXLongValueSource* FLongValueSource = nullptr; // not owned
     std::vector<uint8_t> FLongValue;                 // scratch for long values
 };

@@ -429,6 +429,23 @@ void TDBXWritableValue::SetOverflow(std::vector<uint8_t> Rest) {
         FOverflow = std::make_unique<TMemoryStream>(std::move(Rest));
 }
 
+std::unique_ptr<TStream> TDBXValue::TakeOverflow() {
+    return std::move(FOverflow);
+}
+
+void TDBXValue::WriteInto(TDBXRow&) {
+    RaiseDBXError(FDBXContext, TDBXErrorCodes::NotImplemented,
+                  DataTypeName(FValueType->DataType()) + " value cannot be written into a row");
+}
+
+void TDBXWritableValue::WriteInto(TDBXRow& Row) {
+    FOverflow.reset();
+    if (IsNull())
+        Row.SetNull(*this);
+    else
+        WriteToRow(Row);
+}
+
 void TDBXWritableValue::Flush() {
     if (FDbxRow == nullptr)
         RaiseDBXError(FDBXContext, TDBXErrorCodes::None,

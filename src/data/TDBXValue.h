@@ -146,6 +146,18 @@ public:
     // The part of the last written field that did not fit inline, to be
     // fetched by the peer as a blob; nullptr when nothing is left.
     virtual TStream* OverflowStream() { return FOverflow.get(); }
+    // Hands that part over (nullptr when nothing is left); the value keeps
+    // none of it. A stream value gives a copy of the bytes its stream still
+    // holds after the inline part and leaves its own stream at the end.
+    virtual std::unique_ptr<TStream> TakeOverflow();
+
+    // Encodes the value as one field at Row's write position, whatever row
+    // the value reads from: a null value as null, any other as its field
+    // (what does not fit inline stays with this value, see TakeOverflow).
+    // This is how the rows of a reader are streamed: the reader's values
+    // write themselves into the batch. Values that cannot be written raise
+    // TDBXError 27; writing raises what the row raises.
+    virtual void WriteInto(TDBXRow& Row);
 
 protected:
     explicit TDBXValue(TDBXValueType* ValueType);
@@ -212,6 +224,8 @@ public:
 
     // Used by rows: what did not fit inline (empty: nothing left).
     void SetOverflow(std::vector<uint8_t> Rest);
+
+    void WriteInto(TDBXRow& Row) override;
 
 protected:
     using TDBXValue::TDBXValue;
@@ -461,6 +475,7 @@ public:
     std::u16string AsString() override;
     // The stream itself while bytes remain after the last write.
     TStream* OverflowStream() override;
+    std::unique_ptr<TStream> TakeOverflow() override;
 
 protected:
     void ReadFromRow(TDBXRow& Row) override;
@@ -485,6 +500,9 @@ public:
     TDBXReader* GetDBXReader(bool AInstanceOwner) override;
     void SetDBXReader(TDBXReader* Value, bool AInstanceOwner) override;
     void SetValue(TDBXValue& Other) override;
+    // Hands over the reader when the value owns it (nullptr otherwise); the
+    // value still refers to it without owning it, until it is set or nulled.
+    std::unique_ptr<TDBXReader> TakeReader();
 
 protected:
     void ReadFromRow(TDBXRow&) override {}

@@ -19,10 +19,32 @@
 // Built here: GetPlatformName ("win32"), ClearResources, ListClasses,
 // DescribeClass, ListMethods, DescribeMethod, GetDSServerName, GetConnection
 // (no connection is defined, so it fails with TDBXError 0 "Connection
-// definition not found: <name>").
-// Not yet built, raising TDBXError 27: the methods that answer or take
-// tables (TableMethodsPending) and the channel methods
-// (ChannelMethodsPending).
+// definition not found: <name>"), and the tables:
+//   FindPackages                     empty PackageTable
+//   FindClasses(pkg, pattern)        ClassTable of the process's class registry,
+//                                    class names containing pattern (exact case);
+//                                    only the class name is set
+//   FindMethods(pkg, cpat, mpat)     MethodTable of those classes' qualifying
+//                                    methods whose lower-cased name contains mpat
+//                                    lower-cased: alias, class and method names
+//   GetServerClasses                 ClassTable of the registered classes
+//   GetServerMethods                 MethodTable of the registered methods
+//   GetServerMethodParameters        MethodParametersTable: a row per declared
+//                                    parameter, then a result row per method
+//   GetDatabaseConnectionProperties  ConnectionTable of the factory's
+//                                    connections (none are defined)
+//   GetProcedures(pattern, type)     ProceduresTable (DSMetadata)
+//   GetProcedureParameters(pattern)  ProcedureParameters (DSMetadata)
+//   GetDatabase                      one row of 14 database properties (DSMetadata)
+// and the registry changers, which read a table row by row (columns found by
+// name, ASCII case folded; a missing column reads as empty text) and stop at
+// the first row that fails, leaving the rows before it applied:
+//   CreateServerClasses  ClassName, PackageName, LifeCycle, RoleName  (102, 29)
+//   DropServerClasses    ClassName                                    (104)
+//   CreateServerMethods  MethodAlias, ServerClassName, MethodName,
+//                        RoleName                                     (104, 105, 103)
+//   DropServerMethods    MethodAlias                                  (105)
+// The channel methods are TDBXServerComponent's (DBXServerComponent.h).
 //
 // Threads: an instance belongs to one connection (life cycle "Session").
 
@@ -30,7 +52,7 @@
 #include <memory>
 #include <string>
 
-#include "data/DBXCallback.h"
+#include "server/DBXServerComponent.h"
 
 namespace kds {
 
@@ -38,17 +60,9 @@ class TDSClass;
 class TDSServer;
 class TDSServerConnectionHandler;
 class TDBXConnection;
+class TDBXReader;
 class TJSONArray;
 class TJSONObject;
-
-class TDBXServerComponent : public TObject {
-public:
-    static const TDSClass& ClassInfo();
-
-    // Every channel method until the channels exist: TDBXError 27
-    // "<Class>.<method> is not available yet".
-    [[noreturn]] static void ChannelMethodsPending(const char16_t* MethodName);
-};
 
 class TDSCustomAdmin : public TDBXServerComponent {
 public:
@@ -61,9 +75,11 @@ public:
     TDSServer* Server() const { return FServer; }
 
     // The name of the server the instance belongs to, empty if none.
-    std::u16string GetDSServerName() const;
+    std::u16string GetDSServerName() const override;
 
 protected:
+    TDSServerConnectionHandler* ChannelConnection() const override { return FServerCon; }
+
     TDSServer* FServer = nullptr;                     // not owned
     TDSServerConnectionHandler* FServerCon = nullptr; // not owned
 };
@@ -84,9 +100,24 @@ public:
     // connection only holds it.
     TDBXConnection* GetConnection(const std::u16string& NewConName);
 
-    // Every method that answers or takes a table until the tables exist:
-    // TDBXError 27 "<Class>.<method> is not available yet".
-    [[noreturn]] static void TableMethodsPending(const char16_t* MethodName);
+    // The tables (see the header comment). Each answers a new reader that
+    // owns its table.
+    std::unique_ptr<TDBXReader> FindPackages() const;
+    std::unique_ptr<TDBXReader> FindClasses(const std::u16string& PackageName,
+                                            const std::u16string& ClassPattern) const;
+    std::unique_ptr<TDBXReader> FindMethods(const std::u16string& PackageName,
+                                            const std::u16string& ClassPattern,
+                                            const std::u16string& MethodPattern) const;
+    std::unique_ptr<TDBXReader> GetServerClasses() const;
+    std::unique_ptr<TDBXReader> GetServerMethods() const;
+    std::unique_ptr<TDBXReader> GetServerMethodParameters() const;
+    std::unique_ptr<TDBXReader> GetDatabaseConnectionProperties() const;
+    // The registry changers; a null reader changes nothing. Without a
+    // registry (no server) TDBXError 104 or 105 for the first row.
+    void CreateServerClasses(TDBXReader* ClassReader);
+    void DropServerClasses(TDBXReader* ClassReader);
+    void CreateServerMethods(TDBXReader* MethodReader);
+    void DropServerMethods(TDBXReader* MethodReader);
 
 private:
     std::unique_ptr<TDBXConnection> FCon;
@@ -97,9 +128,18 @@ class DSMetadata : public TDSCustomAdmin {
 public:
     static const TDSClass& ClassInfo();
 
-    // GetProcedures, GetProcedureParameters and GetDatabase until the tables
-    // exist: TDBXError 27.
-    [[noreturn]] static void TableMethodsPending(const char16_t* MethodName);
+    // "" or "%" matches every alias, any other pattern what contains it
+    // (exact case); "PROCEDURE" keeps the methods without a result,
+    // "FUNCTION" those with one, any other type all.
+    std::unique_ptr<TDBXReader> GetProcedures(const std::u16string& ProcedureNamePattern,
+                                              const std::u16string& ProcedureType) const;
+    // A row per declared parameter of every method whose alias contains the
+    // pattern (exact case; "" matches all), then "ReturnValue" for a method
+    // with a result. Type names are the data type names without their
+    // "TDBXTypes." prefix ("WideString", "INT32").
+    std::unique_ptr<TDBXReader>
+    GetProcedureParameters(const std::u16string& ProcedureNamePattern) const;
+    std::unique_ptr<TDBXReader> GetDatabase() const;
 };
 
 } // namespace kds

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/DBXError.h"
+#include "data/DBXJSON.h"
 #include "server/DSDriverRegistry.h"
 #include "server/DSServerConnection.h"
 #include "server/DSServerConnectionHandler.h"
@@ -182,6 +183,141 @@ void TDSServer::Stop() {
 std::unique_ptr<TDSServerConnection> TDSServer::GetServerConnection(TDBXProperties Properties) {
     Properties.SetValue(u"DriverName", FName);
     return TDBXConnectionFactory::GetServerConnection(Properties);
+}
+
+// --- Channels -------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* PermissionDenied =
+    "The current session does not have permission to perform the requested action.";
+
+std::shared_ptr<const TJSONValue> Shared(std::unique_ptr<TJSONValue> Msg) {
+    if (!Msg)
+        Msg = std::make_unique<TJSONNull>();
+    return std::shared_ptr<const TJSONValue>(std::move(Msg));
+}
+
+} // namespace
+
+bool TDSServer::Granted(TDSCallbackRepository::TAccess Access) const {
+    if (Access == TDSCallbackRepository::TAccess::Denied)
+        FDbxContext.Error(TDBXErrorCodes::None, PermissionDenied);
+    return Access == TDSCallbackRepository::TAccess::Done;
+}
+
+bool TDSServer::BroadcastMessage(const std::u16string& ChannelName, std::unique_ptr<TJSONValue> Msg,
+                                 int32_t ArgType) {
+    // One item serves every tunnel: nothing in a broadcast item changes.
+    return FCallbackRepository.Broadcast(
+        ChannelName, TDSCallbackTunnelBufferItem::Broadcast(Shared(std::move(Msg)), ArgType));
+}
+
+bool TDSServer::BroadcastMessage(const std::u16string& ChannelName,
+                                 const std::u16string& CallbackId, std::unique_ptr<TJSONValue> Msg,
+                                 int32_t ArgType) {
+    // Nobody waits for these answers, so one item may serve every tunnel:
+    // the first answer completes it and the others are ignored.
+    return FCallbackRepository.BroadcastTo(
+        ChannelName, CallbackId,
+        TDSCallbackTunnelBufferItem::Targeted(CallbackId, Shared(std::move(Msg)), ArgType));
+}
+
+bool TDSServer::BroadcastObject(const std::u16string& ChannelName,
+                                std::unique_ptr<TJSONValue> Msg) {
+    return BroadcastMessage(ChannelName, std::move(Msg), ObjectArgument);
+}
+
+bool TDSServer::BroadcastObject(const std::u16string& ChannelName, const std::u16string& CallbackId,
+                                std::unique_ptr<TJSONValue> Msg) {
+    return BroadcastMessage(ChannelName, CallbackId, std::move(Msg), ObjectArgument);
+}
+
+bool TDSServer::NotifyCallback(const std::u16string& ChannelName, const std::u16string& ClientId,
+                               const std::u16string& CallbackId, std::unique_ptr<TJSONValue> Msg,
+                               std::unique_ptr<TJSONValue>& Response, int64_t TimeoutMs,
+                               int32_t ArgType) {
+    Response.reset();
+    auto Item = TDSCallbackTunnelBufferItem::Targeted(CallbackId, Shared(std::move(Msg)), ArgType);
+    {
+        // The tunnel is let go of before the wait: a tunnel that ends while
+        // this thread waits completes the item as failed, which wakes it.
+        const auto Tunnel = FCallbackRepository.FindTunnel(ChannelName, ClientId, CallbackId);
+        if (!Tunnel || !Tunnel->Push(Item))
+            return false;
+    }
+    if (!Item->WaitForResponse(TimeoutMs))
+        return false;
+    Response = Item->TakeResponse();
+    return Response != nullptr && !Item->Failed();
+}
+
+bool TDSServer::NotifyObject(const std::u16string& ChannelName, const std::u16string& ClientId,
+                             const std::u16string& CallbackId, std::unique_ptr<TJSONValue> Msg,
+                             std::unique_ptr<TJSONValue>& Response, int64_t TimeoutMs) {
+    return NotifyCallback(ChannelName, ClientId, CallbackId, std::move(Msg), Response, TimeoutMs,
+                          ObjectArgument);
+}
+
+std::shared_ptr<TDSCallbackTunnel>
+TDSServer::CreateChannelTunnel(const std::u16string& ChannelName, const std::u16string& ClientId,
+                               const std::u16string& CallbackId,
+                               const std::u16string& SecurityToken, TDSCallbackTunnel::TKind Kind) {
+    return FCallbackRepository.CreateTunnel(ChannelName, ClientId, CallbackId, SecurityToken,
+                                            FChannelQueueSize, Kind);
+}
+
+bool TDSServer::RegisterChannelCallback(const std::u16string& ChannelName,
+                                        const std::u16string& ClientId,
+                                        const std::u16string& CallbackId,
+                                        const std::u16string& SecurityToken) {
+    return Granted(
+        FCallbackRepository.AddCallbackId(ChannelName, ClientId, CallbackId, SecurityToken));
+}
+
+bool TDSServer::UnregisterChannelCallback(const std::u16string& ChannelName,
+                                          const std::u16string& ClientId,
+                                          const std::u16string& SecurityToken, TDSTunnelEnd End) {
+    return Granted(FCallbackRepository.CloseTunnel(ChannelName, ClientId, SecurityToken,
+                                                   End == TDSTunnelEnd::AtOnce));
+}
+
+bool TDSServer::UnregisterChannelCallback(const std::u16string& ChannelName,
+                                          const std::u16string& ClientId,
+                                          const std::u16string& CallbackId,
+                                          const std::u16string& SecurityToken) {
+    return Granted(
+        FCallbackRepository.RemoveCallbackId(ChannelName, ClientId, CallbackId, SecurityToken));
+}
+
+void TDSServer::UnregisterChannelCallback(const std::u16string& ChannelName,
+                                          TDSCallbackTunnel& Tunnel, bool DoBroadcast) {
+    FCallbackRepository.RemoveTunnel(ChannelName, Tunnel, DoBroadcast);
+}
+
+std::shared_ptr<TDSCallbackTunnel>
+TDSServer::GetCallbackTunnel(const std::u16string& ChannelName,
+                             const std::u16string& ClientManagerId) {
+    return FCallbackRepository.FindTunnel(ChannelName, ClientManagerId);
+}
+
+bool TDSServer::HasChannelCallback(const std::u16string& ChannelName) const {
+    return FCallbackRepository.HasChannel(ChannelName);
+}
+
+bool TDSServer::HasChannelCallback(const std::u16string& ChannelName,
+                                   const std::u16string& ClientId) const {
+    return FCallbackRepository.HasClient(ChannelName, ClientId);
+}
+
+std::vector<std::u16string>
+TDSServer::GetAllChannelClientId(const std::u16string& ChannelName) const {
+    return FCallbackRepository.ClientIds(ChannelName);
+}
+
+std::vector<std::u16string>
+TDSServer::GetAllChannelCallbackId(const std::u16string& ChannelName) const {
+    return FCallbackRepository.CallbackIds(ChannelName);
 }
 
 } // namespace kds

@@ -30,6 +30,16 @@
 // the components before the server stops the server first (the container
 // does).
 //
+// Channels: a terminal subscribes to a named channel and the server pushes
+// JSON messages to it through the channel's callback tunnels (the
+// repository's header says how tunnels live and end). The operations below
+// may be called from any thread; none waits for a delivery except
+// NotifyCallback, which waits for the one answer it asks for, and never while
+// holding a lock. Messages handed in are taken (std::unique_ptr) and freed
+// when the last tunnel has done with them. The argument type tells the
+// client how to read a message: 1 plain JSON, 2 an object (carried as its
+// JSON: this server has no object marshalling).
+//
 // The process-wide server list: every server enters it when created and
 // leaves it when destroyed; FindServer matches the name exactly (case
 // sensitive) and answers the first match. The list has its own lock.
@@ -39,6 +49,7 @@
 // through MethodProvider, DbxContext, the callback repository and the events
 // (set before start, read-only afterwards).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +68,7 @@ namespace kds {
 
 class TDSClass;
 class TDSServer;
+class TJSONValue;
 class TDSServerConnection;
 class TDSServerConnectionHandler;
 class TDSServerMethodProvider;
@@ -149,9 +161,17 @@ public:
     TDSPrepareEvent OnPrepare;
 };
 
+// How a tunnel that is closed by its client id ends.
+enum class TDSTunnelEnd {
+    WhenConsumed, // its consumer takes the close message after what is queued
+    AtOnce,       // shut down now: what is queued is dropped
+};
+
 class TDSServer {
 public:
     static constexpr int32_t DefaultChannelQueueSize = 100;
+    static constexpr int32_t JsonArgument = 1;
+    static constexpr int32_t ObjectArgument = 2;
 
     // Enters the process-wide list. The name starts as "DSServer".
     TDSServer();
@@ -178,6 +198,7 @@ public:
     void SetChannelQueueSize(int32_t Value) { FChannelQueueSize = Value; }
 
     TDBXContext* DbxContext() { return &FDbxContext; }
+    const TDBXContext* DbxContext() const { return &FDbxContext; }
     // nullptr while not started. Any thread.
     std::shared_ptr<TDSServerMethodProvider> MethodProvider() const;
     TDSCallbackRepository& CallbackRepository() { return FCallbackRepository; }
@@ -189,6 +210,78 @@ public:
     // the server is not started, so its driver is not registered).
     std::unique_ptr<TDSServerConnection> GetServerConnection(TDBXProperties Properties);
 
+    // --- Channels ---
+    // Queues Msg in every tunnel of the channel, last subscribed first, and
+    // wakes each consumer. True only if every tunnel took it; false when the
+    // channel has no tunnel, or when a tunnel's queue is full (the message is
+    // dropped for that tunnel at once, the others still get it).
+    bool BroadcastMessage(const std::u16string& ChannelName, std::unique_ptr<TJSONValue> Msg,
+                          int32_t ArgType = JsonArgument);
+    // The same as a targeted message for CallbackId, to every tunnel of the
+    // channel that holds that id; nobody waits for the answers. False also
+    // when no tunnel holds the id.
+    bool BroadcastMessage(const std::u16string& ChannelName, const std::u16string& CallbackId,
+                          std::unique_ptr<TJSONValue> Msg, int32_t ArgType = JsonArgument);
+    // Argument type 2.
+    bool BroadcastObject(const std::u16string& ChannelName, std::unique_ptr<TJSONValue> Msg);
+    bool BroadcastObject(const std::u16string& ChannelName, const std::u16string& CallbackId,
+                         std::unique_ptr<TJSONValue> Msg);
+    // Sends Msg to CallbackId of the client's tunnel on the channel (client
+    // id in any case) and waits for the client's answer, at most TimeoutMs
+    // (negative: without limit; the wait still ends when the tunnel ends).
+    // True when the client answered and the delivery did not fail; Response
+    // is then the answer (after a failed delivery it may hold
+    // {"error":<text>}). False at once when there is no such tunnel or its
+    // queue is full.
+    bool NotifyCallback(const std::u16string& ChannelName, const std::u16string& ClientId,
+                        const std::u16string& CallbackId, std::unique_ptr<TJSONValue> Msg,
+                        std::unique_ptr<TJSONValue>& Response, int64_t TimeoutMs = -1,
+                        int32_t ArgType = JsonArgument);
+    // Argument type 2.
+    bool NotifyObject(const std::u16string& ChannelName, const std::u16string& ClientId,
+                      const std::u16string& CallbackId, std::unique_ptr<TJSONValue> Msg,
+                      std::unique_ptr<TJSONValue>& Response, int64_t TimeoutMs = -1);
+
+    // A new tunnel for the client on the channel with CallbackId registered
+    // on it and this server's queue size, or nil when the client already has
+    // one there.
+    std::shared_ptr<TDSCallbackTunnel>
+    CreateChannelTunnel(const std::u16string& ChannelName, const std::u16string& ClientId,
+                        const std::u16string& CallbackId, const std::u16string& SecurityToken,
+                        TDSCallbackTunnel::TKind Kind = TDSCallbackTunnel::TKind::Connected);
+    // Adds a callback id to the client's tunnel: false when the client has
+    // none or the id is there already. A token that differs raises TDBXError
+    // 0 "The current session does not have permission to perform the
+    // requested action.".
+    bool RegisterChannelCallback(const std::u16string& ChannelName, const std::u16string& ClientId,
+                                 const std::u16string& CallbackId,
+                                 const std::u16string& SecurityToken);
+    // Closes the client's tunnel (it leaves the channel). False when the
+    // client has none; a wrong token raises the permission error.
+    bool UnregisterChannelCallback(const std::u16string& ChannelName,
+                                   const std::u16string& ClientId,
+                                   const std::u16string& SecurityToken, TDSTunnelEnd End);
+    // Removes one callback id; removing the last one closes the tunnel.
+    // False when the client has no tunnel or it does not hold the id; a
+    // wrong token raises the permission error.
+    bool UnregisterChannelCallback(const std::u16string& ChannelName,
+                                   const std::u16string& ClientId, const std::u16string& CallbackId,
+                                   const std::u16string& SecurityToken);
+    // Takes the tunnel out of the channel, first sending it the close message
+    // when DoBroadcast.
+    void UnregisterChannelCallback(const std::u16string& ChannelName, TDSCallbackTunnel& Tunnel,
+                                   bool DoBroadcast);
+    // The client's tunnel, or nil.
+    std::shared_ptr<TDSCallbackTunnel> GetCallbackTunnel(const std::u16string& ChannelName,
+                                                         const std::u16string& ClientManagerId);
+    bool HasChannelCallback(const std::u16string& ChannelName) const;
+    bool HasChannelCallback(const std::u16string& ChannelName,
+                            const std::u16string& ClientId) const;
+    // Client ids of the channel's tunnels in list order; all their callback
+    // ids, each once.
+    std::vector<std::u16string> GetAllChannelClientId(const std::u16string& ChannelName) const;
+    std::vector<std::u16string> GetAllChannelCallbackId(const std::u16string& ChannelName) const;
+
     TDSConnectEvent OnConnect;
     TDSDisconnectEvent OnDisconnect;
     TDSErrorEvent OnError;
@@ -198,6 +291,8 @@ private:
     friend class TDSServerComponent;
     void Attach(TDSServerComponent& Component);
     void Detach(TDSServerComponent& Component);
+    // Raises the permission error for Denied; answers whether it was Done.
+    bool Granted(TDSCallbackRepository::TAccess Access) const;
 
     TDBXContext FDbxContext;
     bool FStarted = false;
@@ -208,7 +303,8 @@ private:
     bool FHideDSAdmin = false;
     bool FAutoStart = true;
     TDSCallbackRepository FCallbackRepository;
-    int32_t FChannelQueueSize = DefaultChannelQueueSize;
+    // Read by connection threads when they make a tunnel; set before start.
+    std::atomic<int32_t> FChannelQueueSize{DefaultChannelQueueSize};
 };
 
 } // namespace kds

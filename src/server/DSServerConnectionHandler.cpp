@@ -1,5 +1,7 @@
 #include "server/DSServerConnectionHandler.h"
 
+#include <utility>
+
 #include "base/AsciiText.h"
 #include "base/DBXContext.h"
 #include "base/DBXError.h"
@@ -388,8 +390,16 @@ void TDSServerConnectionHandler::DbxPrepare(TDBXPrepareMessage& Message) {
 }
 
 void TDSServerConnectionHandler::DbxExecute(TDBXExecuteMessage& Message) {
-    DispatchCommand(Message, Message.FCommandHandle < 0,
-                    [&](TDBXCommandHandler& Handler) { Handler.DbxExecute(Message); });
+    FReplyLost = nullptr;
+    try {
+        DispatchCommand(Message, Message.FCommandHandle < 0,
+                        [&](TDBXCommandHandler& Handler) { Handler.DbxExecute(Message); });
+    } catch (...) {
+        if (const auto Lost = std::exchange(FReplyLost, nullptr))
+            Lost();
+        throw;
+    }
+    FReplyLost = nullptr;
     TDBXParameterList* Parameters = Message.Parameters();
     if (Parameters != nullptr && Parameters->Count() > 0 && FSharedConHandler == nullptr) {
         TDBXParameter& Last = Parameters->Parameter(Parameters->Count() - 1);

@@ -69,6 +69,7 @@
 // lock. The command table has no lock.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -136,6 +137,12 @@ public:
 
     // Fills the reusable error message from Ex and reports it.
     void DbxError(std::exception_ptr Ex);
+
+    // Set by a server method while it runs: called once if the execute it
+    // runs in fails after it returned (in practice: its reply could not be
+    // written), so that what it handed out can be handed out again. Cleared
+    // when the execute ends either way. Must not raise.
+    void SetReplyLostHandler(std::function<void()> Handler) { FReplyLost = std::move(Handler); }
 
     // The session-scoped instance of the class on this connection (or on the
     // connection whose instances this one shares), made on first use.
@@ -207,6 +214,7 @@ private:
     TDSServerConnectionHandler* FSharedConHandler = nullptr; // not owned
     std::unique_ptr<TDSServerConnection> FServerCon;
     TDBXSqlScanner FScanner;
+    std::function<void()> FReplyLost; // the execute being served only
 };
 
 } // namespace kds

@@ -115,10 +115,13 @@ void TDSServerMethodCommandHandler::DbxMoreBlob(TDBXMoreBlobMessage& Message) {
     if (Item != nullptr) {
         if (Item->FParameterList != nullptr) {
             if (Message.FOrdinal >= 0 && Message.FOrdinal < Item->FParameterList->Count())
-                Message.FStreamReader =
-                    Item->FParameterList->Parameter(Message.FOrdinal).Value().OverflowStream();
-        } else if (Item->FReader != nullptr) {
-            Message.FStreamReader = Item->FReader->Value(Message.FOrdinal).OverflowStream();
+                if (TDBXWritableValue* Value =
+                        Item->FParameterList->Parameter(Message.FOrdinal).CurrentValue())
+                    Message.FStreamReader = Value->OverflowStream();
+        } else {
+            // The long value of the row the peer names, kept from the last
+            // batch: never another row's.
+            Message.FStreamReader = Item->Overflow(Message.FRow, Message.FOrdinal);
         }
     }
     FNextHandler->DbxMoreBlob(Message);

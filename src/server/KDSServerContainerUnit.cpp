@@ -1,5 +1,6 @@
 #include "server/KDSServerContainerUnit.h"
 
+#include "data/DBXJSON.h"
 #include "server/DSServer.h"
 #include "server/KDSServerMethodsUnit.h"
 
@@ -49,6 +50,11 @@ void TServerContainer1::Destroy() noexcept {
 
 void TServerContainer1::DSServerClass1GetClass(TDSServerClass&, const TDSClass*& PersistentClass) {
     PersistentClass = &TServerMethods1::ClassInfo();
+}
+
+bool BroadcastReset(TDSServer& Server) {
+    return Server.BroadcastMessage(u"KDSChannel", std::make_unique<TJSONString>(u"reset"),
+                                   TDSServer::JsonArgument);
 }
 
 } // namespace kds

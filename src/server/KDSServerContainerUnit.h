@@ -54,4 +54,11 @@ private:
     std::unique_ptr<TDSServerClass> FDSServerClass1;
 };
 
+// The operator's reset (the window's Action2, callable without any window):
+// the JSON string "reset" broadcast on "KDSChannel" with argument type 1.
+// Queues a copy for every subscribed terminal and returns at once; true only
+// if every terminal's queue took it (the window ignores the answer). Any
+// thread.
+bool BroadcastReset(TDSServer& Server);
+
 } // namespace kds

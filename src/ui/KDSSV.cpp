@@ -12,6 +12,7 @@
 #include "app/OrderBook.h"
 #include "app/OrderIntake.h"
 #include "app/ProgramFiles.h"
+#include "server/KDSServerContainerUnit.h"
 #include "ui/CategoryButtons.h"
 #include "ui/CategoryPanel.h"
 #include "ui/CategoryPanelGroup.h"
@@ -47,10 +48,10 @@ void ConfigureGrid(TPOSDBGrid& Grid, const QFont& Font) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* Parent) : TForm1(ProgramDirectory(), Parent) {}
+TForm1::TForm1(QWidget* Parent, TDSServer* Server) : TForm1(ProgramDirectory(), Parent, Server) {}
 
-TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent)
-    : QWidget(Parent), FProgramDir(std::move(ProgramDir)),
+TForm1::TForm1(std::filesystem::path ProgramDir, QWidget* Parent, TDSServer* Server)
+    : QWidget(Parent), FProgramDir(std::move(ProgramDir)), FServer(Server),
       FOrderBook(std::make_unique<TOrderBook>()),
       FIntake(std::make_unique<TOrderIntake>(*FOrderBook)) {
     setObjectName(QStringLiteral("Form1"));
@@ -154,9 +155,8 @@ void TForm1::Action1Execute() {
 }
 
 void TForm1::Action2Execute() {
-    // The reset broadcast to the terminals subscribed to "KDSChannel" needs
-    // the server's broadcast, which this program does not have yet; until it
-    // is wired, Action2 does nothing.
+    if (FServer != nullptr)
+        BroadcastReset(*FServer);
 }
 
 QPoint TForm1::MendedPosition(const QPoint& Designed, const QSize& FrameSize,

@@ -15,6 +15,7 @@ class TCategoryPanel;
 class TPOSDBGrid;
 class TOrderBook;
 class TOrderIntake;
+class TDSServer;
 
 // The operator's main window (Form1): the command strip cb1 on the left with
 // the buttons of Action1..Action3, and on the right two collapsible panels
@@ -28,9 +29,12 @@ class TForm1 : public QWidget {
     Q_OBJECT
 public:
     // ProgramDir is the folder the intake works under (KDS/Before, KDS/AFTER);
-    // the default is the folder of the running program.
-    explicit TForm1(QWidget* Parent = nullptr);
-    explicit TForm1(std::filesystem::path ProgramDir, QWidget* Parent = nullptr);
+    // the default is the folder of the running program. Server: the server
+    // Action2 broadcasts on (not owned; it outlives the window); without one
+    // Action2 does nothing.
+    explicit TForm1(QWidget* Parent = nullptr, TDSServer* Server = nullptr);
+    explicit TForm1(std::filesystem::path ProgramDir, QWidget* Parent = nullptr,
+                    TDSServer* Server = nullptr);
     ~TForm1() override;
 
     // The window's creation hook: creates TA, then TB, empty and open.
@@ -38,7 +42,8 @@ public:
     // Takes in the order files waiting in KDS/Before under the program
     // directory.
     void Action1Execute();
-    // The reset broadcast to the kitchen terminals.
+    // The reset broadcast to the kitchen terminals: queued for each
+    // subscribed terminal, never waiting for delivery; the answer is ignored.
     void Action2Execute();
 
     // Where a window of FrameSize whose designed top-left is Designed must go
@@ -77,6 +82,7 @@ private:
     void MendPosition();
 
     std::filesystem::path FProgramDir;
+    TDSServer* FServer = nullptr; // not owned
     std::unique_ptr<TOrderBook> FOrderBook;
     // Kept for the window's life: it remembers files whose move failed, so a
     // later intake retries the move instead of taking the order in again.

@@ -38,16 +38,53 @@ bool TAllocationFailure::Fired() const {
 
 } // namespace kds::test
 
-// The replaceable global forms; the array and nothrow forms of the standard
-// library call these.
+// Every replaceable global form goes through the same malloc and free: a
+// sanitizer's own nothrow or array form would otherwise pair with the free
+// below (std::stable_sort takes its buffer with the nothrow form).
 void* operator new(std::size_t Size) {
     return Allocate(Size);
+}
+
+void* operator new[](std::size_t Size) {
+    return Allocate(Size);
+}
+
+void* operator new(std::size_t Size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(Size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t Size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(Size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void operator delete(void* Memory) noexcept {
     std::free(Memory);
 }
 
+void operator delete[](void* Memory) noexcept {
+    std::free(Memory);
+}
+
 void operator delete(void* Memory, std::size_t) noexcept {
+    std::free(Memory);
+}
+
+void operator delete[](void* Memory, std::size_t) noexcept {
+    std::free(Memory);
+}
+
+void operator delete(void* Memory, const std::nothrow_t&) noexcept {
+    std::free(Memory);
+}
+
+void operator delete[](void* Memory, const std::nothrow_t&) noexcept {
     std::free(Memory);
 }

@@ -338,25 +338,129 @@ TEST(TDBXRowBufferTest, SendsAStreamLongerThanTheLimitAsContinued) {
     EXPECT_EQ(S.Position(), 1024);
 }
 
-TEST(TDBXRowBufferTest, FetchesAContinuedFieldFromTheLongValueSource) {
-    struct Source : TDBXLongValueSource {
-        int32_t Asked = -1;
-        void FetchRest(int32_t Ordinal, int64_t, std::vector<uint8_t>& Bytes) override {
-            Asked = Ordinal;
-            Bytes.push_back('c');
-        }
-    } Rest;
+// What a long-value source was asked, and the rest it hands back.
+struct TRecordingSource : TDBXLongValueSource {
+    struct TAsk {
+        int32_t Ordinal;
+        int32_t Row;
+        int64_t KnownSize;
+        Bytes Inline;
+    };
+    std::vector<TAsk> Asked;
+    Bytes Rest;
+    void FetchRest(TDBXRowBuffer& Row, int32_t Ordinal, int64_t KnownSize,
+                   std::vector<uint8_t>& Held) override {
+        Asked.push_back({Ordinal, Row.RowIndex(), KnownSize, Held});
+        Held.insert(Held.end(), Rest.begin(), Rest.end());
+    }
+};
+
+TEST(TDBXRowBufferTest, FetchesContinuedFieldsFromTheLongValueSource) {
+    TRecordingSource Source;
+    Source.Rest = {'c'};
     TDBXRowBuffer B;
-    const Bytes Row = {0xC0, 0x62, 'a', 'b'};
-    B.SetReadBytes(Row.data(), 4);
+    B.SetColumnCount(3);
+    // Row 0: null, short text "ab" that continues, medium bytes that
+    // continue; row 1: a blob header of 3 bytes, then two nulls.
+    const Bytes Rows = {0xC0, 0x62, 'a',  'b',  0x50, 0x00, 0x01, 'x',
+                        0x08, 0x00, 0x00, 0x00, 0x03, 0xC0, 0xC0};
+    B.SetReadBytes(Rows.data(), static_cast<int32_t>(Rows.size()));
     B.GoToField(1);
     std::u16string Text;
-    EXPECT_THROW(B.ReadWideString(Text), TDBXError);
-    B.SetLongValueSource(&Rest);
+    test::ExpectDBXError(0,
+                         "The long value of field 1 continues beyond the row and cannot be fetched",
+                         [&] { B.ReadWideString(Text); });
+    B.SetLongValueSource(&Source);
     B.GoToField(1);
     ASSERT_TRUE(B.ReadWideString(Text));
     EXPECT_EQ(Text, u"abc");
-    EXPECT_EQ(Rest.Asked, 1);
+    Bytes Blob;
+    ASSERT_TRUE(B.ReadBytes(Blob));
+    EXPECT_EQ(Blob, (Bytes{'x', 'c'}));
+    ASSERT_TRUE(B.NextRow());
+    B.GoToField(0);
+    Source.Rest = {'x', 'y', 'z'};
+    std::string Ansi;
+    ASSERT_TRUE(B.ReadAnsiString(Ansi));
+    EXPECT_EQ(Ansi, "xyz");
+    ASSERT_EQ(Source.Asked.size(), 3u);
+    EXPECT_EQ(Source.Asked[0].Ordinal, 1);
+    EXPECT_EQ(Source.Asked[0].Row, 0);
+    EXPECT_EQ(Source.Asked[0].KnownSize, -1);
+    EXPECT_EQ(Source.Asked[0].Inline, (Bytes{'a', 'b'}));
+    EXPECT_EQ(Source.Asked[1].Ordinal, 2);
+    EXPECT_EQ(Source.Asked[2].Row, 1);
+    EXPECT_EQ(Source.Asked[2].KnownSize, 3);
+    EXPECT_TRUE(Source.Asked[2].Inline.empty());
+}
+
+TEST(TDBXRowBufferTest, CountsTheRowsOfABatchAndGoesBackToThem) {
+    TDBXRowBuffer B;
+    B.SetColumnCount(2);
+    for (int32_t I = 0; I < 3; ++I) {
+        B.BeginRow();
+        EXPECT_EQ(B.RowIndex(), I);
+        B.WriteInt64(I * 300);
+        std::vector<uint8_t> Overflow;
+        B.WriteAnsiString(std::string(static_cast<size_t>(I), 'r'), Overflow);
+    }
+    EXPECT_EQ(Hex(Written(B)), "60 20 62 01 2C 21 72 62 02 58 22 72 72");
+    ASSERT_EQ(B.RowCount(), 3);
+    EXPECT_EQ(B.RowStart(0), 0);
+    EXPECT_EQ(B.RowStart(1), 2);
+    EXPECT_EQ(B.RowStart(2), 7);
+    test::ExpectDBXErrorCode(8, [&] { B.RowStart(3); });
+    // Read back in any order: the counted rows stay counted.
+    int64_t V = 0;
+    std::string Text;
+    ASSERT_TRUE(B.GoToRow(2));
+    B.GoToField(1);
+    ASSERT_TRUE(B.ReadAnsiString(Text));
+    EXPECT_EQ(Text, "rr");
+    ASSERT_TRUE(B.GoToRow(0));
+    ASSERT_TRUE(B.ReadInt64(V));
+    EXPECT_EQ(V, 0);
+    ASSERT_TRUE(B.GoToRow(1));
+    ASSERT_TRUE(B.ReadInt64(V));
+    EXPECT_EQ(V, 300);
+    EXPECT_FALSE(B.GoToRow(3));
+    EXPECT_EQ(B.RowCount(), 3);
+
+    // Rows that arrive are counted as NextRow reaches them.
+    const Bytes Rows = {0x61, 7, 0x20, 0x61, 8, 0x21, 'q'};
+    B.SetReadBytes(Rows.data(), static_cast<int32_t>(Rows.size()));
+    EXPECT_EQ(B.RowCount(), 1);
+    ASSERT_TRUE(B.NextRow());
+    EXPECT_EQ(B.RowCount(), 2);
+    EXPECT_FALSE(B.NextRow());
+    EXPECT_EQ(B.RowCount(), 2);
+    ASSERT_TRUE(B.GoToRow(1));
+    B.GoToField(1);
+    ASSERT_TRUE(B.ReadAnsiString(Text));
+    EXPECT_EQ(Text, "q");
+    B.SetReadBytes(Rows.data(), 0);
+    EXPECT_EQ(B.RowCount(), 0);
+    EXPECT_FALSE(B.GoToRow(0));
+}
+
+TEST(TDBXRowBufferTest, GivesOutABlobHandleForEveryLongValue) {
+    TDBXRowBuffer B;
+    std::vector<uint8_t> Overflow;
+    EXPECT_EQ(B.BlobId(), 0);
+    B.WriteWideString(u"fits", Overflow);
+    EXPECT_EQ(B.BlobId(), 0);
+    EXPECT_TRUE(B.WriteWideString(std::u16string(1100, u'l'), Overflow));
+    EXPECT_EQ(B.BlobId(), 1);
+    TMemoryStream Long(Bytes(2000, 1));
+    EXPECT_TRUE(B.WriteBytes(Long));
+    EXPECT_EQ(B.BlobId(), 2);
+    TMemoryStream Short(Bytes(10, 1));
+    EXPECT_FALSE(B.WriteBytes(Short));
+    EXPECT_EQ(B.BlobId(), 2);
+    EXPECT_EQ(B.NextBlobId(), 3);
+    // Starting over keeps handing out new handles.
+    B.StartOver();
+    EXPECT_EQ(B.NextBlobId(), 4);
 }
 
 TEST(TDBXRowBufferTest, AdvancesRowByRowWithAColumnCount) {

@@ -11,6 +11,7 @@
 #include "data/DBXCallback.h"
 #include "data/DBXJSON.h"
 #include "data/TDBXJSonRow.h"
+#include "data/TDBXReader.h"
 #include "data/TDBXRow.h"
 #include "data/TDBXRowBuffer.h"
 #include "support/DecimalSeparatorScope.h"
@@ -488,6 +489,67 @@ TEST(TDBXStreamValueTest, KeepsWhatDidNotFitAsOverflow) {
     Text->SetWideString(u"short");
     Text->Flush();
     EXPECT_EQ(Text->OverflowStream(), nullptr);
+}
+
+// Values of a table (attached to no row) write themselves into a row of the
+// streaming side; their long values are handed over and leave nothing
+// behind.
+TEST(TDBXValueTest, WritesItselfIntoAnotherRowAndHandsItsOverflowOver) {
+    TDBXRowBuffer Buffer;
+    TDBXJSonRow Row(nullptr, &Buffer);
+    auto Text = Make(DT::WideStringType);
+    auto Number = Make(DT::Int32Type);
+    auto Blob = Make(DT::BinaryBlobType);
+    auto Empty = Make(DT::WideStringType);
+    Text->SetWideString(std::u16string(1030, u't'));
+    Number->SetInt32(-1);
+    Blob->SetDynamicBytes(0, std::vector<uint8_t>(1030, 0xB0), 0, 1030);
+    Text->WriteInto(Row);
+    Number->WriteInto(Row);
+    Blob->WriteInto(Row);
+    Empty->WriteInto(Row);
+    ASSERT_EQ(Buffer.Size(), (3 + 1024) + 2 + (3 + 1024) + 1);
+    EXPECT_EQ(Buffer.Data()[0], 0x50);
+    EXPECT_EQ(Buffer.Data()[1027], 0x21);
+    EXPECT_EQ(Buffer.Data()[1029], 0x50);
+    EXPECT_EQ(Buffer.Data()[Buffer.Size() - 1], 0xC0);
+
+    std::unique_ptr<TStream> TextRest = Text->TakeOverflow();
+    ASSERT_NE(TextRest, nullptr);
+    EXPECT_EQ(TextRest->ReadRemaining(), std::vector<uint8_t>(6, 't'));
+    EXPECT_EQ(Text->TakeOverflow(), nullptr);
+    EXPECT_EQ(Number->TakeOverflow(), nullptr);
+    std::unique_ptr<TStream> BlobRest = Blob->TakeOverflow();
+    ASSERT_NE(BlobRest, nullptr);
+    EXPECT_EQ(BlobRest->ReadRemaining(), std::vector<uint8_t>(6, 0xB0));
+    EXPECT_EQ(Blob->TakeOverflow(), nullptr);
+    // The value itself is unchanged by the streaming.
+    EXPECT_EQ(Blob->GetValueSize(), 1030);
+    EXPECT_EQ(Text->GetWideString().size(), 1030u);
+}
+
+TEST(TDBXReaderValueTest, HandsAnOwnedReaderOverAndKeepsPointingAtIt) {
+    struct TEmptyReader : TDBXReader {
+        int32_t ColumnCount() const override { return 0; }
+        const TDBXValueType& ValueType(int32_t) const override { throw TDBXError(8, ""); }
+        TDBXValue& Value(int32_t) override { throw TDBXError(8, ""); }
+        bool Next() override { return false; }
+        void Close() override {}
+    };
+    auto V = Make(DT::TableType);
+    auto* Reader = new TEmptyReader();
+    V->SetDBXReader(Reader, true);
+    std::unique_ptr<TDBXReader> Taken = static_cast<TDBXReaderValue&>(*V).TakeReader();
+    EXPECT_EQ(Taken.get(), Reader);
+    EXPECT_EQ(V->GetDBXReader(), Reader);
+    EXPECT_EQ(static_cast<TDBXReaderValue&>(*V).TakeReader(), nullptr);
+    V.reset(); // does not free the reader it no longer owns
+    EXPECT_EQ(Taken->ColumnCount(), 0);
+
+    TEmptyReader Lent;
+    auto Holder = Make(DT::TableType);
+    Holder->SetDBXReader(&Lent, false);
+    EXPECT_EQ(static_cast<TDBXReaderValue&>(*Holder).TakeReader(), nullptr);
 }
 
 } // namespace

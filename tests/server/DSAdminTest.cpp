@@ -151,55 +151,6 @@ TEST_F(DSAdminTest, GetConnectionFailsWithoutConnectionDefinitions) {
                          [&] { Run(u"DSAdmin.GetConnection", {u"Kitchen"}); });
 }
 
-struct TPendingCase {
-    std::string Name;
-    std::u16string Method;
-    std::string Text;
-};
-
-class DSAdminPendingTest : public DSAdminTest,
-                           public ::testing::WithParamInterface<TPendingCase> {};
-
-TEST_P(DSAdminPendingTest, RaisesNotImplementedUntilItsPartExists) {
-    test::ExpectDBXError(27, GetParam().Text, [&] { Run(GetParam().Method); });
-}
-
-#define KDS_TABLE(Class, Name)                                                                     \
-    TPendingCase {                                                                                 \
-#Class "_" #Name, u"" #Class "." #Name,                                                    \
-            #Name " is not available yet: tables are not built"                                    \
-    }
-#define KDS_CHANNEL(Class, Name)                                                                   \
-    TPendingCase {                                                                                 \
-#Class "_" #Name, u"" #Class "." #Name,                                                    \
-            #Name " is not available yet: callback channels are not built"                         \
-    }
-
-INSTANTIATE_TEST_SUITE_P(
-    Methods, DSAdminPendingTest,
-    ::testing::Values(
-        KDS_TABLE(DSAdmin, FindPackages), KDS_TABLE(DSAdmin, FindClasses),
-        KDS_TABLE(DSAdmin, FindMethods), KDS_TABLE(DSAdmin, CreateServerClasses),
-        KDS_TABLE(DSAdmin, DropServerClasses), KDS_TABLE(DSAdmin, CreateServerMethods),
-        KDS_TABLE(DSAdmin, DropServerMethods), KDS_TABLE(DSAdmin, GetServerClasses),
-        KDS_TABLE(DSAdmin, GetServerMethods), KDS_TABLE(DSAdmin, GetServerMethodParameters),
-        KDS_TABLE(DSAdmin, GetDatabaseConnectionProperties), KDS_TABLE(DSMetadata, GetProcedures),
-        KDS_TABLE(DSMetadata, GetProcedureParameters), KDS_TABLE(DSMetadata, GetDatabase),
-        KDS_CHANNEL(DSAdmin, ConsumeClientChannel),
-        KDS_CHANNEL(DSAdmin, ConsumeClientChannelTimeout),
-        KDS_CHANNEL(DSAdmin, ConnectClientChannel),
-        KDS_CHANNEL(DSAdmin, ConnectClientChannelTimeout), KDS_CHANNEL(DSAdmin, CloseClientChannel),
-        KDS_CHANNEL(DSAdmin, RegisterClientCallback),
-        KDS_CHANNEL(DSAdmin, RegisterClientCallbackServer),
-        KDS_CHANNEL(DSAdmin, UnregisterClientCallback), KDS_CHANNEL(DSAdmin, BroadcastToChannel),
-        KDS_CHANNEL(DSAdmin, BroadcastObjectToChannel), KDS_CHANNEL(DSAdmin, NotifyCallback),
-        KDS_CHANNEL(DSAdmin, NotifyObject), KDS_CHANNEL(DSMetadata, ConsumeClientChannel),
-        KDS_CHANNEL(DSMetadata, NotifyObject)),
-    test::TCaseName());
-
-#undef KDS_TABLE
-#undef KDS_CHANNEL
-
 TEST(DSAdminRegistrationTest, TheProcessRegistersExactlyItsThreeClasses) {
     std::vector<std::string> Names;
     for (const TDSClass* Class : TDSClassRegistry::Instance().Classes())

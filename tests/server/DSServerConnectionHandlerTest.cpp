@@ -320,10 +320,10 @@ TEST_F(DSServerConnectionHandlerTest, AReturnedDatabaseConnectionIsHeldNotOwned)
 TEST_F(DSServerConnectionHandlerTest, DisconnectLeavesTheTransportsTable) {
     TDBXDisconnectMessage Disconnect;
     C.Handler->DbxDisconnect(Disconnect);
-    EXPECT_EQ(Harness.Transport().Removed, 1);
+    EXPECT_EQ(Harness.Transport().Removed.load(), 1);
     EXPECT_EQ(C.Next->Calls, (std::vector<std::string>{"disconnect"}));
     C.Handler.reset();
-    EXPECT_EQ(Harness.Transport().Removed, 2);
+    EXPECT_EQ(Harness.Transport().Removed.load(), 2);
 }
 
 TEST_F(DSServerConnectionHandlerTest, ErrorsGoToTheServersHookAndThenOn) {

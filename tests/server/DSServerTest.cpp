@@ -148,7 +148,10 @@ TEST(DSServerTest, ComponentsAndServerNeverOutliveEachOther) {
 
 class TCountedTunnel : public TDSCallbackTunnel {
 public:
-    explicit TCountedTunnel(int32_t* Alive) : FAlive(Alive) { ++*FAlive; }
+    explicit TCountedTunnel(int32_t* Alive)
+        : TDSCallbackTunnel(u"client", u"", 100), FAlive(Alive) {
+        ++*FAlive;
+    }
     ~TCountedTunnel() override { --*FAlive; }
 
 private:

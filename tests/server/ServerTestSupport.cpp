@@ -13,6 +13,8 @@
 #include "data/TDBXValue.h"
 #include "server/DSMethodValues.h"
 #include "server/DSServerMethodProvider.h"
+#include "server/wire/DBXJSonServerProtocolHandler.h"
+#include "support/MemoryChannel.h"
 
 namespace kds::test {
 
@@ -344,6 +346,37 @@ std::string Execute(TDSServerConnectionHandler& Handler, TRecordingHandler& Next
     M.FHasParameters = true;
     Handler.DbxExecute(M);
     return HexOf(Next.LastReplyRow);
+}
+
+TServerStack::TServerStack(TDSServerTransport& Transport) {
+    auto Memory = std::make_unique<TMemoryChannel>();
+    FChannel = Memory.get();
+    const TDBXConnectionHandlerFactory Factory = Transport.ConnectionHandlerFactory();
+    FProtocol = CreateJSonServerProtocolHandler(
+        Transport.DbxContext(), std::move(Memory), 32768,
+        [&](TDBXContext* Context, std::unique_ptr<TDbxChannel> C, TDBXConnectionHandler* Output) {
+            auto Made = Factory(Context, std::move(C), Output);
+            FHandler = dynamic_cast<TDSServerConnectionHandler*>(Made.get());
+            return Made;
+        });
+    TDBXOpenMessage Open;
+    Open.FConnectionHandle = 1;
+    FHandler->DbxOpen(Open);
+}
+
+TServerStack::~TServerStack() = default;
+
+TBytes TServerStack::Send(const TBytes& Request) {
+    FChannel->ClearWritten();
+    FChannel->Feed(Request);
+    while (FChannel->Pending() > 0 || FProtocol->HasMoreBytes())
+        FProtocol->ServeRequests(nullptr);
+    return FChannel->Written();
+}
+
+std::string TServerStack::SendText(const std::string& Request) {
+    const TBytes Reply = Send(TBytes(Request.begin(), Request.end()));
+    return std::string(Reply.begin(), Reply.end());
 }
 
 } // namespace kds::test

@@ -16,6 +16,9 @@
 // - TCountingReader: a reader that counts live instances.
 // - TServerHarness: a started server "<name>" with the built-in classes and
 //   any test classes, and connection handlers over recording handlers.
+// - TServerStack: one connection's real protocol stack over an in-memory
+//   channel, with the connection handler a server's transport makes; Send
+//   feeds a request and answers every byte written in reply.
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +36,10 @@
 #include "server/DSServerConnectionHandler.h"
 #include "server/wire/DBXCommandHandler.h"
 #include "server/wire/DBXMessages.h"
+
+namespace kds {
+class TDBXJSonServerProtocolHandler;
+}
 
 namespace kds::test {
 
@@ -54,7 +61,7 @@ public:
     bool Running = false;
     int32_t Starts = 0;
     int32_t Stops = 0;
-    int32_t Removed = 0;
+    std::atomic<int32_t> Removed{0}; // connection threads remove their handlers
     std::vector<std::string>* FLog;
 };
 
@@ -188,6 +195,25 @@ private:
     std::unique_ptr<TDSServer> FServer;
     std::unique_ptr<TFakeTransport> FTransport;
     std::vector<std::unique_ptr<TDSServerClass>> FClasses;
+};
+
+class TMemoryChannel;
+
+class TServerStack {
+public:
+    // Connection handle 1 is opened at once; the peer has not connected yet.
+    explicit TServerStack(TDSServerTransport& Transport);
+    ~TServerStack();
+
+    TBytes Send(const TBytes& Request);
+    std::string SendText(const std::string& Request);
+    TMemoryChannel& Channel() const { return *FChannel; }
+    TDSServerConnectionHandler& Handler() const { return *FHandler; }
+
+private:
+    TMemoryChannel* FChannel = nullptr;             // owned by the stack
+    TDSServerConnectionHandler* FHandler = nullptr; // owned by the stack
+    std::unique_ptr<TDBXJSonServerProtocolHandler> FProtocol;
 };
 
 // Prepares Text (handle -1, "KDS.ServerMethod" unless Type is given) and

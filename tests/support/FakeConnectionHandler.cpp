@@ -128,6 +128,8 @@ void TFakeConnectionHandler::DbxExecute(TDBXExecuteMessage& Message) {
     Message.FCommandHandle = TakeHandle(Open, Message.FCommandHandle);
     LastCommandHandle = Message.FCommandHandle;
     Message.FParameters = FEcho.get();
+    Readers.CloseAllReaders();
+    Message.FActiveStreamerRowList = &Readers;
     if (RowsAffected >= 0)
         Message.FRowsAffected = RowsAffected;
     if (OnExecute) {
@@ -153,7 +155,7 @@ void TFakeConnectionHandler::DbxNextResult(TDBXNextResultMessage& Message) {
 
 void TFakeConnectionHandler::DbxNext(TDBXNextMessage& Message) {
     Enter("next");
-    Message.FActiveStreamerRowList = &FNoReaders;
+    Message.FActiveStreamerRowList = &Readers;
     LastNext.FRowHandle = Message.FRowHandle;
     LastNext.FPosition = Message.FPosition;
     LastNext.FCommandHandle = Message.FCommandHandle;

@@ -7,9 +7,11 @@
 //
 // Prepare (any command text) answers handle 0, 1, ... for -1 and keeps a given
 // handle, with the echo parameter list: Value (in, 26) and ReturnParameter
-// (return, 26), every other field 0. Execute reads Value from the request row
+// (return, 26), every other field 0. Execute closes the readers of the last
+// execute, gives the message the fake's one list of active readers (Readers,
+// which "next" and "more_blob" use too), reads Value from the request row
 // and returns it unchanged, or reversed when the command text names
-// ReverseString. OnExecute replaces that step. Throw, when set, runs first in
+// ReverseString. OnExecute replaces that last step. Throw, when set, runs first in
 // every operation (pass the operation's name) and may raise anything.
 //
 // Used on one thread; owns the channel it is given.
@@ -87,6 +89,8 @@ public:
     TDBXParameterList* PrepareParameters = nullptr;
     // Commands open (a next_result on another handle raises 29).
     std::vector<bool> Open;
+    // The readers the replies stream, as a command handler keeps them.
+    TDBXActiveTableReaderList Readers;
 
     TDBXParameterList& EchoParameters() { return *FEcho; }
     TDBXConnectionHandler& Output() const { return *FOutput; }
@@ -98,7 +102,6 @@ private:
     std::unique_ptr<TDbxChannel> FChannel;
     std::unique_ptr<TDBXRow> FRow;
     std::unique_ptr<TDBXParameterList> FEcho;
-    TDBXActiveTableReaderList FNoReaders;
 };
 
 } // namespace kds::test

@@ -4,10 +4,43 @@
 
 #include "data/TDBXJSonRow.h"
 #include "data/TDBXReader.h"
+#include "data/TDBXValue.h"
+#include "data/TStream.h"
 
 namespace kds {
 
-TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() = default;
+TDBXActiveTableReaderItem::TDBXActiveTableReaderItem() = default;
+
+TDBXActiveTableReaderItem::~TDBXActiveTableReaderItem() {
+    // The carrying value still points at the reader it handed over: it lets
+    // go first, so that nothing is left pointing at a freed reader.
+    if (FOwnedReader && FCarrier != nullptr)
+        FCarrier->SetNull();
+}
+
+bool TDBXActiveTableReaderItem::AtEnd() const {
+    if (!FEos)
+        return false;
+    for (const auto& [Key, Rest] : FOverflows)
+        if (Rest->Position() < Rest->Size())
+            return false;
+    return true;
+}
+
+TStream* TDBXActiveTableReaderItem::Overflow(int64_t Row, int32_t Ordinal) const {
+    const auto At = FOverflows.find({Row, Ordinal});
+    return At != FOverflows.end() ? At->second.get() : nullptr;
+}
+
+void TDBXActiveTableReaderItem::ClearOverflows() {
+    FOverflows.clear();
+}
+
+void TDBXActiveTableReaderItem::AddOverflow(int64_t Row, int32_t Ordinal,
+                                            std::unique_ptr<TStream> Rest) {
+    if (Rest)
+        FOverflows[{Row, Ordinal}] = std::move(Rest);
+}
 
 TDBXActiveTableReaderList::~TDBXActiveTableReaderList() = default;
 
@@ -19,11 +52,15 @@ TDBXActiveTableReaderItem* TDBXActiveTableReaderList::FindStreamerRow(int32_t Ro
 }
 
 TDBXActiveTableReaderItem& TDBXActiveTableReaderList::AddReader(TDBXReader* Reader,
-                                                                std::unique_ptr<TDBXReader> Owned) {
+                                                                std::unique_ptr<TDBXReader> Owned,
+                                                                TDBXWritableValue* Carrier) {
     auto Item = std::make_unique<TDBXActiveTableReaderItem>();
     Item->FStreamerRowHandle = FNextRowHandle++;
     Item->FReader = Owned ? Owned.get() : Reader;
     Item->FOwnedReader = std::move(Owned);
+    Item->FCarrier = Item->FOwnedReader ? Carrier : nullptr;
+    if (Item->FReader != nullptr)
+        Item->FReader->SetRowHandle(Item->FStreamerRowHandle);
     FItems.push_back(std::move(Item));
     return *FItems.back();
 }
@@ -55,7 +92,8 @@ void TDBXActiveTableReaderList::CloseAllReaders() {
 }
 
 bool TDBXActiveTableReaderList::AllAtEnd() const {
-    return std::all_of(FItems.begin(), FItems.end(), [](const auto& Item) { return Item->FEos; });
+    return std::all_of(FItems.begin(), FItems.end(),
+                       [](const auto& Item) { return Item->AtEnd(); });
 }
 
 } // namespace kds

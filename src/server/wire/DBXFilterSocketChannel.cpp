@@ -25,6 +25,10 @@ bool TDBXFilterSocketChannel::GetConnectionLost() const {
     return FDelegate && FDelegate->GetConnectionLost();
 }
 
+int TDBXFilterSocketChannel::WatchDescriptor() const {
+    return FDelegate ? FDelegate->WatchDescriptor() : -1;
+}
+
 TDBXChannelInfo* TDBXFilterSocketChannel::GetChannelInfo() const {
     return FDelegate ? FDelegate->GetChannelInfo() : nullptr;
 }

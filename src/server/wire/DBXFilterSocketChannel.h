@@ -45,6 +45,7 @@ public:
     void Open() override;
     void Close() override;
     bool GetConnectionLost() const override;
+    int WatchDescriptor() const override;
     TDBXChannelInfo* GetChannelInfo() const override;
     const TDBXProperties& GetDBXProperties() const override;
 

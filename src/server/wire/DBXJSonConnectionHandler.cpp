@@ -4,9 +4,11 @@
 #include "data/TDBXParameter.h"
 #include "data/TDBXReader.h"
 #include "data/TDBXRowBuffer.h"
+#include "server/wire/DBXJSonReader.h"
 #include "server/wire/DBXMessages.h"
 #include "server/wire/DBXStream.h"
 #include "server/wire/DbxChannel.h"
+#include "server/wire/WireLimits.h"
 
 namespace kds {
 
@@ -135,9 +137,28 @@ void TDBXJSonConnectionHandler::WriteParameterList(TDBXParameterList* List) {
     W.WriteObjectEnd();
 }
 
-void TDBXJSonConnectionHandler::ReadTable(TDBXExecuteMessage&) {
-    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
-                  "Tables sent by a peer are not read yet");
+void TDBXJSonConnectionHandler::ReadTable(TDBXExecuteMessage& Message) {
+    std::unique_ptr<TDBXJSonReader> Table =
+        TDBXJSonReader::Read(FDbxContext, *FDbxStreamReader, *FDbxStreamWriter);
+    // The tables of one request share the bounds of one table: a peer does
+    // not get around them by sending many.
+    int64_t Columns = Table->ColumnCount();
+    int64_t Bytes = Table->BatchBytes();
+    for (const auto& Earlier : Message.FTables)
+        if (const auto* Peer = dynamic_cast<const TDBXJSonReader*>(Earlier.get())) {
+            Columns += Peer->ColumnCount();
+            Bytes += Peer->BatchBytes();
+        }
+    if (Columns > WireLimits::MaxTableColumns)
+        FDbxStreamReader->BoundExceeded("The tables of the request have " +
+                                        std::to_string(Columns) + " columns, more than " +
+                                        std::to_string(WireLimits::MaxTableColumns));
+    if (Bytes > WireLimits::MaxBlockBytes)
+        FDbxStreamReader->BoundExceeded("The first batches of the request's tables hold " +
+                                        std::to_string(Bytes) + " bytes, more than " +
+                                        std::to_string(WireLimits::MaxBlockBytes));
+    Message.FTables.push_back(std::move(Table));
+    Message.FTableCount = static_cast<int32_t>(Message.FTables.size());
 }
 
 } // namespace kds

@@ -16,9 +16,10 @@
 // (OwnsStreamers), the output handler only points at them. Threads: the
 // connection's thread only.
 //
-// Table streaming seam: ReadTable (a table a peer sends in an execute) raises
-// TDBXError 27 "Tables sent by a peer are not read yet" until the table
-// streaming overrides it.
+// Tables a peer sends in an execute are read by ReadTable into readers that
+// fetch their later batches and long values from the peer (DBXJSonReader.h);
+// all tables of one request together stay within the column and byte bounds
+// of one table (WireLimits::MaxTableColumns, MaxBlockBytes; TDBXError 2).
 
 #include <cstdint>
 #include <memory>
@@ -67,7 +68,8 @@ public:
     void WriteParameterList(TDBXParameterList* List);
 
     // Reads the table element of an execute (the reader stands after its
-    // "[") and appends its reader to Message.FTables.
+    // "[") and the data object after it, and appends its reader to
+    // Message.FTables.
     virtual void ReadTable(TDBXExecuteMessage& Message);
 
 protected:

@@ -9,6 +9,7 @@
 #include "data/TDBXParameter.h"
 #include "data/TDBXReader.h"
 #include "data/TDBXRowBuffer.h"
+#include "server/wire/DBXJSonLongValueSource.h"
 #include "server/wire/DBXStream.h"
 #include "server/wire/WireLimits.h"
 
@@ -36,13 +37,20 @@ TDBXJSonServerInputConnectionHandler::TDBXJSonServerInputConnectionHandler(
                                 std::move(Reader), UsesDbxParameters),
       FNextHandler(NextHandler),
       FParameterRow(std::make_unique<TDBXJSonRow>(DbxContext, FDbxRowBuffer)),
-      FOwnerThread(std::this_thread::get_id()) {}
+      FRequestLongValues(std::make_unique<TDBXJSonLongValueSource>(DbxContext, *FDbxStreamReader,
+                                                                   *FDbxStreamWriter)),
+      FOwnerThread(std::this_thread::get_id()) {
+    FRequestLongValues->SetCommandHandleSource(&FExecuteMessage.FCommandHandle);
+    FRequestLongValues->SetRowHandle(-1);
+    FDbxRowBuffer->SetLongValueSource(FRequestLongValues.get());
+}
 
 TDBXJSonServerInputConnectionHandler::~TDBXJSonServerInputConnectionHandler() {
     FreeNextOwnedHandler();
     // Lists and readers the messages still hold go before the row they use.
     FPrepareMessage.Reset();
     FExecuteMessage.Reset();
+    FDbxRowBuffer->SetLongValueSource(nullptr);
 }
 
 // ---------------------------------------------------------------------------

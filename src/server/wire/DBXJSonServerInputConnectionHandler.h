@@ -23,6 +23,11 @@
 // - counts ("parameters", "data") are bounded by WireLimits before anything
 //   is allocated (TDBXError 2).
 // - an unknown element key in "execute" is skipped.
+// - a text or byte field of the request row that continues beyond the row
+//   (or a blob header) is fetched from the peer with more_blob when the
+//   method reads it (DBXJSonLongValueSource.h, row handle -1, the execute's
+//   command handle); a "table" element is read with its first batch
+//   (DBXJSonReader.h).
 //
 // Threads: the connection's thread only. The request serial and InRequest let
 // a server callback check that it runs inside the request that made it.
@@ -41,6 +46,7 @@
 namespace kds {
 
 class TDBXJSonRow;
+class TDBXJSonLongValueSource;
 
 class TDBXJSonServerInputConnectionHandler : public TDBXJSonConnectionHandler {
 public:
@@ -130,6 +136,8 @@ private:
     // The row in-parameter descriptions read from the peer attach to.
     std::unique_ptr<TDBXJSonRow> FParameterRow;
     std::unique_ptr<TDBXProperties> FConnectProps;
+    // Fetches the long values of the request row from the peer.
+    std::unique_ptr<TDBXJSonLongValueSource> FRequestLongValues;
     TDBXCommandCloseMessage FCommandCloseMessage;
     TDBXConnectMessage FConnectMessage;
     TDBXDisconnectMessage FDisconnectMessage;

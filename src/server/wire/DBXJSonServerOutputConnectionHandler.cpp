@@ -6,9 +6,11 @@
 #include "data/TDBXParameter.h"
 #include "data/TDBXReader.h"
 #include "data/TDBXRowBuffer.h"
+#include "data/TDBXValue.h"
 #include "server/wire/DBXActiveTableReaderList.h"
 #include "server/wire/DBXMessages.h"
 #include "server/wire/DBXStream.h"
+#include "server/wire/DBXTableStreaming.h"
 
 namespace kds {
 
@@ -24,6 +26,16 @@ TDBXRowBuffer& RowBufferOf(TDBXParameterList* List, TDBXRowBuffer& Fallback) {
 
 [[noreturn]] void CommandClosed(TDBXContext* Context) {
     RaiseDBXError(Context, TDBXErrorCodes::InvalidHandle, "Command closed or executed again");
+}
+
+// A parameter whose table travels back to the peer.
+bool CarriesTable(TDBXParameter& P) {
+    const int32_t Direction = P.ParameterDirection();
+    return P.DataType() == TDBXDataTypes::TableType &&
+           (Direction == TDBXParameterDirections::OutParameter ||
+            Direction == TDBXParameterDirections::InOutParameter ||
+            Direction == TDBXParameterDirections::ReturnParameter) &&
+           !P.Value().IsNull() && P.Value().GetDBXReader() != nullptr;
 }
 
 } // namespace
@@ -119,7 +131,9 @@ void TDBXJSonServerOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& Messa
     TDBXJSonStreamWriter& W = *FDbxStreamWriter;
     TDBXParameterList* List = Message.Parameters();
     const bool Tables =
-        Message.FHasOutOrReturnParameters && Message.FHasDBXTableReaderOutOrReturnParameter;
+        Message.FHasOutOrReturnParameters &&
+        (Message.FHasDBXTableReaderOutOrReturnParameter || Message.FReturnReader != nullptr);
+    FReplyTables.clear();
     // Everything that can fail to encode is encoded before the first byte of
     // the reply, so a failure leaves only the error reply on the wire.
     if (Message.FHasOutOrReturnParameters) {
@@ -129,6 +143,7 @@ void TDBXJSonServerOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& Messa
             List->FlushReply();
         else
             FDbxRowBuffer->StartOver();
+        NoteParameterOverflows(Message);
     }
     W.BeginReply();
     W.WriteResultObjectStart();
@@ -157,28 +172,96 @@ void TDBXJSonServerOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& Messa
     W.WriteObjectEnd();
     if (Tables)
         WriteFirstBatches(Message);
+    FReplyTables.clear();
     W.Flush();
 }
 
-void TDBXJSonServerOutputConnectionHandler::EncodeTables(TDBXExecuteMessage&) {
-    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
-                  "Table results are not streamed yet");
+void TDBXJSonServerOutputConnectionHandler::NoteParameterOverflows(TDBXExecuteMessage& Message) {
+    TDBXParameterList* List = Message.Parameters();
+    if (List == nullptr || Message.FActiveStreamerRowList == nullptr)
+        return;
+    for (int32_t I = 0; I < List->Count(); ++I) {
+        TDBXWritableValue* Value = List->Parameter(I).CurrentValue();
+        if (Value != nullptr && Value->OverflowStream() != nullptr) {
+            Message.FActiveStreamerRowList->AddParameterRow(List);
+            return;
+        }
+    }
 }
 
-void TDBXJSonServerOutputConnectionHandler::WriteTables(TDBXExecuteMessage&, bool&) {
-    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
-                  "Table results are not streamed yet");
+void TDBXJSonServerOutputConnectionHandler::EncodeTables(TDBXExecuteMessage& Message) {
+    TDBXActiveTableReaderList* Active = Message.FActiveStreamerRowList;
+    if (Active == nullptr)
+        RaiseDBXError(FDbxContext, TDBXErrorCodes::StreamingFailed,
+                      "The command has no list of active readers");
+    try {
+        AddReplyTables(Message, *Active);
+    } catch (...) {
+        // Tables of a reply that is not sent are not streamed either.
+        for (TDBXActiveTableReaderItem* Item : FReplyTables)
+            Active->CloseReader(Item->FStreamerRowHandle);
+        FReplyTables.clear();
+        throw;
+    }
+}
+
+void TDBXJSonServerOutputConnectionHandler::AddReplyTables(TDBXExecuteMessage& Message,
+                                                           TDBXActiveTableReaderList& Active) {
+    TDBXParameterList* List = Message.Parameters();
+    // Handles first: the parameter row carries them in its table fields.
+    if (List != nullptr) {
+        for (int32_t I = 0; I < List->Count(); ++I) {
+            TDBXParameter& P = List->Parameter(I);
+            if (!CarriesTable(P))
+                continue;
+            TDBXWritableValue& Value = P.Value();
+            TDBXReader* Reader = Value.GetDBXReader();
+            auto* Holder = dynamic_cast<TDBXReaderValue*>(&Value);
+            std::unique_ptr<TDBXReader> Owned = Holder != nullptr ? Holder->TakeReader() : nullptr;
+            FReplyTables.push_back(&Active.AddReader(Reader, std::move(Owned), &Value));
+        }
+    }
+    if (FReplyTables.empty() && Message.FReturnReader != nullptr)
+        FReplyTables.push_back(&Active.AddReader(Message.FReturnReader, nullptr));
+    if (List != nullptr)
+        List->FlushReply();
+    else
+        FDbxRowBuffer->StartOver();
+    const int32_t Threshold = FDbxStreamWriter->CalcRowBufferSize();
+    for (TDBXActiveTableReaderItem* Item : FReplyTables) {
+        TDBXTableStreaming::PrepareItem(*Item, FDbxContext, Message.FCommandHandle, Threshold);
+        TDBXTableStreaming::EncodeBatch(*Item, FDbxContext, Threshold);
+    }
+}
+
+void TDBXJSonServerOutputConnectionHandler::WriteTables(TDBXExecuteMessage& Message, bool& Wrote) {
+    TDBXParameterList* List = Message.Parameters();
+    if (List != nullptr && List->Count() > 0)
+        WriteParameterRow(List, Wrote);
+    for (TDBXActiveTableReaderItem* Item : FReplyTables) {
+        if (Wrote)
+            FDbxStreamWriter->WriteValueSeparator();
+        TDBXTableStreaming::WriteTableObject(*FDbxStreamWriter, Message.FCommandHandle, *Item);
+        Wrote = true;
+    }
 }
 
 void TDBXJSonServerOutputConnectionHandler::WriteFirstBatches(TDBXExecuteMessage&) {
-    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
-                  "Table results are not streamed yet");
+    for (size_t I = 0; I < FReplyTables.size(); ++I) {
+        if (I > 0)
+            FDbxStreamWriter->WriteValueSeparator();
+        TDBXTableStreaming::WriteBatch(*FDbxStreamWriter, *FReplyTables[I]);
+    }
 }
 
 void TDBXJSonServerOutputConnectionHandler::WriteNextBatch(TDBXNextMessage&,
-                                                           TDBXActiveTableReaderItem&) {
-    RaiseDBXError(FDbxContext, TDBXErrorCodes::NotImplemented,
-                  "Table results are not streamed yet");
+                                                           TDBXActiveTableReaderItem& Item) {
+    if (Item.FEos)
+        CommandClosed(FDbxContext);
+    TDBXTableStreaming::EncodeBatch(Item, FDbxContext, FDbxStreamWriter->CalcRowBufferSize());
+    FDbxStreamWriter->BeginReply();
+    TDBXTableStreaming::WriteBatch(*FDbxStreamWriter, Item);
+    FDbxStreamWriter->Flush();
 }
 
 void TDBXJSonServerOutputConnectionHandler::DbxNext(TDBXNextMessage& Message) {

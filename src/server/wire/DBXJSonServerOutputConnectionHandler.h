@@ -23,23 +23,31 @@
 // Execute: the parameter list is flushed into the row buffer (in parameters
 // nulled) before a byte of the reply is written, so an encoding failure gives
 // only the error reply. The row buffer is started over after the row is sent.
-// "next" or "more_blob" for a row handle without an active reader or value
-// raises TDBXError 4 "Command closed or executed again".
-//
-// Table streaming seam: the table objects and batches of an execute reply and
-// the batch of "next" raise TDBXError 27 until the table streaming overrides
-// EncodeTables / WriteTables / WriteFirstBatches / WriteNextBatch.
+// A reply with tables first gives every table a row handle in the command's
+// active reader list (1, 2, ... in ordinal order: an out, in/out or return
+// parameter of data type 23 that is not null, or else the message's return
+// reader), so that the table fields of the parameter row carry the handles
+// of their table objects; then it flushes the row and encodes each reader's
+// first batch (see DBXTableStreaming.h). When a flushed text or byte value
+// did not fit inline, the parameter row's item (row handle -1) is added for
+// "more_blob". Both need the message's active reader list (set by the
+// command's handler); a table reply without one is TDBXError 30.
+// "next" encodes the item's next batch before its reply starts. "next" or
+// "more_blob" for a row handle without an active reader (or for a reader at
+// its end) raises TDBXError 4 "Command closed or executed again".
 //
 // Threads: the connection's thread only.
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "server/wire/DBXJSonConnectionHandler.h"
 
 namespace kds {
 
 class TDBXActiveTableReaderItem;
+class TDBXActiveTableReaderList;
 
 class TDBXJSonServerOutputConnectionHandler : public TDBXJSonConnectionHandler {
 public:
@@ -84,6 +92,13 @@ protected:
 
 private:
     void WriteParameterRow(TDBXParameterList* List, bool& Wrote);
+    // EncodeTables' work: handles, the parameter row, the first batches.
+    void AddReplyTables(TDBXExecuteMessage& Message, TDBXActiveTableReaderList& Active);
+    // Adds the parameter row's item when a flushed value kept a long value.
+    void NoteParameterOverflows(TDBXExecuteMessage& Message);
+
+    // The tables of the execute reply being written, in reply order.
+    std::vector<TDBXActiveTableReaderItem*> FReplyTables;
 };
 
 } // namespace kds

@@ -234,6 +234,13 @@ public:
     int32_t CalcRowBufferSize() const;
     // Sends bytes 0..position and empties the buffer.
     void Flush();
+    // Sends what the buffer holds, without ending the reply being written,
+    // when fewer than Bytes are free (a batch of rows starts with room for
+    // its frame).
+    void FlushIfRoomBelow(int32_t Bytes) {
+        if (FWriteBufferSize - (FWriteBufferPosition + 1) < Bytes)
+            SendBuffered();
+    }
 
     // --- Replies and their rollback ---
     // Marks where the reply being written starts. Bytes sent by a full-buffer

@@ -13,6 +13,13 @@
 //   Count. Count 0 answers 0 at once.
 // - GetConnectionLost tells whether a read or write has found the connection
 //   gone (false in the base).
+// - WatchDescriptor is a descriptor that a thread waiting for something else
+//   (a callback tunnel's consumer) may poll to learn that the peer has hung
+//   up: POLLHUP, POLLRDHUP or POLLERR, or POLLIN with a MSG_PEEK of 0 bytes,
+//   mean the peer has gone; POLLIN with bytes to peek means the peer has sent
+//   data. -1 when the channel has none (the base). The watcher only polls
+//   and peeks; it never reads, writes or closes the descriptor, which stays
+//   the channel's.
 // A channel belongs to one connection thread; nothing locks. Close may be
 // called more than once.
 
@@ -62,6 +69,7 @@ public:
     virtual int32_t Read(uint8_t* Buffer, int32_t Offset, int32_t Count) = 0;
     virtual int32_t Write(const uint8_t* Buffer, int32_t Offset, int32_t Count) = 0;
     virtual bool GetConnectionLost() const { return false; }
+    virtual int WatchDescriptor() const { return -1; }
     // Owned by the channel; nullptr until the channel has one.
     virtual TDBXChannelInfo* GetChannelInfo() const { return FChannelInfo.get(); }
     virtual const TDBXProperties& GetDBXProperties() const { return FDbxProperties; }

@@ -19,6 +19,8 @@
 //   connect properties                       MaxConnectProperties  TDBXError 2
 //   nesting while skipping objects/arrays    MaxSkipDepth          TDBXError 2
 //   columns of a table a peer sends          MaxTableColumns       TDBXError 2
+//   (all tables of one request together)     (and MaxBlockBytes of
+//                                            first batches)
 //   open commands on one connection          MaxOpenCommands       TDBXError 30 "Too many open
 //                                                                  commands"
 //   connections (and so threads)             MaxConnections        accepted, then closed at once
