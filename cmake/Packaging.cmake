@@ -45,10 +45,8 @@ install(TARGETS kdssv RUNTIME DESTINATION ${KDS_INSTALL_PROGRAM_DIR})
 install(DIRECTORY DESTINATION ${KDS_INSTALL_PROGRAM_DIR}/KDS/Before)
 install(DIRECTORY DESTINATION ${KDS_INSTALL_PROGRAM_DIR}/KDS/AFTER)
 
-if(TARGET kdsterm)
-  install(TARGETS kdsterm RUNTIME DESTINATION ${KDS_INSTALL_BIN_DIR})
-  add_dependencies(kds_programs kdsterm)
-endif()
+install(TARGETS kdsterm RUNTIME DESTINATION ${KDS_INSTALL_BIN_DIR})
+add_dependencies(kds_programs kdsterm)
 
 configure_file(${KDS_PACKAGING_DIR}/kdssv.desktop.in ${CMAKE_CURRENT_BINARY_DIR}/kdssv.desktop
                @ONLY)

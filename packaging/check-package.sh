@@ -16,7 +16,6 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 DEB=$1
-SRC=$(cd "$(dirname "$0")/.." && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -51,9 +50,7 @@ same() {
     echo "./opt/kdssv/kdssv -rwxr-xr-x root/root"
     echo "./opt/kdssv/KDS/Before/ drwxr-xr-x root/root"
     echo "./opt/kdssv/KDS/AFTER/ drwxr-xr-x root/root"
-    if [ -f "$SRC/src/kdsterm/CMakeLists.txt" ]; then
-        echo "./usr/bin/kdsterm -rwxr-xr-x root/root"
-    fi
+    echo "./usr/bin/kdsterm -rwxr-xr-x root/root"
     echo "./usr/share/applications/kdssv.desktop -rw-r--r-- root/root"
     for n in 16 32 48 64 128 256; do
         echo "./usr/share/icons/hicolor/${n}x${n}/apps/kdssv.png -rw-r--r-- root/root"
