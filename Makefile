@@ -63,11 +63,12 @@ sanitize: deps
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS) --timeout 600
 
-# The tests of the server and the layers under it under ThreadSanitizer (no
-# window: Qt's own threads are not instrumented).
+# The tests of the code that runs threads (the wire layer's TCP server, the
+# server's sessions, registry and channels, the client) under
+# ThreadSanitizer; no window: Qt's own threads are not instrumented.
 tsan: deps
 	cmake -S . -B build-tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DKDS_TSAN=ON -DKDS_WITH_UI=OFF -DKDS_BUILD_BENCH=OFF
+	  -DKDS_TSAN=ON -DKDS_WITH_UI=OFF -DKDS_BUILD_BENCH=OFF -DKDS_TESTS="wire;server;client"
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600
@@ -95,7 +96,8 @@ FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 format:
 	clang-format-14 -i --style=file $(FORMAT_FILES)
 format-check:
-	clang-format-14 --dry-run -Werror --style=file $(FORMAT_FILES)
+	@echo "clang-format-14 --dry-run -Werror on $(words $(FORMAT_FILES)) files"
+	@clang-format-14 --dry-run -Werror --style=file $(FORMAT_FILES)
 
 # Builds every fuzz target with clang and runs each for FUZZ_SECONDS.
 fuzz-smoke: deps

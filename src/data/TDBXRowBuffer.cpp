@@ -116,8 +116,10 @@ void TDBXRowBuffer::StartOver() {
 }
 
 void TDBXRowBuffer::NoteRowStart(int32_t Offset) {
+    // The table doubles: a batch of many small rows from a peer must cost
+    // time in proportion to its rows, not to their square.
     if (FRowStarts.size() == FRowStarts.capacity())
-        FRowStarts.reserve(FRowStarts.capacity() + 16);
+        FRowStarts.reserve(std::max<size_t>(16, 2 * FRowStarts.capacity()));
     FRowStarts.push_back(Offset);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "AllocationFailure.h"
 #include "base/AsciiText.h"
 #include "base/DBXError.h"
 #include "data/DBXJSON.h"
@@ -392,6 +393,27 @@ TEST(TDBXRowBufferTest, FetchesContinuedFieldsFromTheLongValueSource) {
     EXPECT_EQ(Source.Asked[2].Row, 1);
     EXPECT_EQ(Source.Asked[2].KnownSize, 3);
     EXPECT_TRUE(Source.Asked[2].Inline.empty());
+}
+
+TEST(TDBXRowBufferTest, CountsAHundredThousandSmallRowsWithFewAllocations) {
+    // A peer's batch may hold a million one-byte rows: the row-start table
+    // must grow by doubling, not by a fixed step (thousands of copies).
+    TDBXRowBuffer B;
+    B.SetColumnCount(1);
+    B.BeginRow();
+    B.WriteInt64(1); // the buffer's own first allocations
+    bool Fired = false;
+    {
+        test::TAllocationFailure Failure(200);
+        for (int32_t I = 1; I < 100000; ++I) {
+            B.BeginRow();
+            B.WriteInt64(I % 2);
+        }
+        Fired = Failure.Fired();
+    }
+    EXPECT_FALSE(Fired) << "more than 200 allocations for 100000 rows";
+    ASSERT_EQ(B.RowCount(), 100000);
+    EXPECT_EQ(B.RowStart(99999) - B.RowStart(99998), 1);
 }
 
 TEST(TDBXRowBufferTest, CountsTheRowsOfABatchAndGoesBackToThem) {
