@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libpugixml-dev rapidjson-dev \
             clang-14 clang-format-14 libclang-rt-14-dev \
-            fonts-dejavu-core
+            fonts-dejavu-core dpkg-dev file
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc)
@@ -17,7 +17,7 @@ WERROR   ?= OFF
 
 CMAKE_COMMON := -G Ninja -DKDS_WERROR=$(WERROR)
 
-.PHONY: all deps configure build run test sanitize tsan release format format-check fuzz-smoke bench clean
+.PHONY: all deps configure build run test sanitize tsan release package package-check format format-check fuzz-smoke bench clean
 
 all: build
 
@@ -38,12 +38,16 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Builds the program and starts it. Action1 takes in the order files waiting
-# in $(BUILD)/KDS/Before (beside the program) and moves them to
-# $(BUILD)/KDS/AFTER; the program makes neither folder. Without a display the
-# window runs offscreen, and the program says so.
+# Builds the programs (kdssv, and kdsterm for the tour) and starts kdssv.
+# Action1 takes in the order files waiting in $(BUILD)/KDS/Before (beside the
+# program) and moves them to $(BUILD)/KDS/AFTER; the program makes neither
+# folder, so this step does when they are missing. Without a display the window runs offscreen, and the
+# program says so.
 run: configure
-	cmake --build $(BUILD) -j $(JOBS) --target kdssv
+	cmake --build $(BUILD) -j $(JOBS) --target kds_programs
+	@mkdir -p $(BUILD)/KDS/Before $(BUILD)/KDS/AFTER
+	@echo "kdssv: drop order files into $(abspath $(BUILD))/KDS/Before and press Action1" \
+	  "(samples: cp samples/orders/*.xml $(BUILD)/KDS/Before/)"
 	$(BUILD)/kdssv
 
 test: build
@@ -73,6 +77,19 @@ tsan: deps
 release: deps
 	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-release -j $(JOBS)
+
+# The Debian package from the Release build's install rules (cmake/Packaging.cmake):
+# build-release/packages/kdssv_<version>_<arch>.deb. Only what the package
+# holds is built; the Release build folder is the one `make release` makes.
+package: deps
+	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-release -j $(JOBS) --target kds_programs
+	rm -f build-release/packages/*.deb
+	cd build-release && cpack -G DEB
+# Builds the package and checks its file list, control fields and maintainer
+# scripts (CI runs it).
+package-check: package
+	packaging/check-package.sh build-release/packages/*.deb
 
 # Every C++ file of the tree against .clang-format.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
