@@ -118,9 +118,9 @@ int main(int, char** argv) {
         });
 
         // 4. The main window; its creation hook creates the empty order book.
-        // (Action2 reaches the server through ServerContainer1->DSServer1():
-        // the window will be given that pointer here.)
-        Form1 = std::make_unique<kds::TForm1>();
+        // Action2 broadcasts the reset on the container's server, which
+        // outlives the window.
+        Form1 = std::make_unique<kds::TForm1>(nullptr, &ServerContainer1->DSServer1());
     } catch (const std::exception& E) {
         ReportStartupError(E.what(), Offscreen);
         return EXIT_FAILURE;

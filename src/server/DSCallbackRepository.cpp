@@ -1,6 +1,8 @@
 #include "server/DSCallbackRepository.h"
 
 #include <algorithm>
+#include <iterator>
+#include <system_error>
 
 namespace kds {
 
@@ -95,6 +97,7 @@ TTunnelPtr TDSCallbackRepository::FindTunnel(const std::u16string& ChannelName,
 
 bool TDSCallbackRepository::Broadcast(const std::u16string& ChannelName, const TItem& Item) {
     TTunnelList Expired;
+    TTunnelList Queued;
     bool Answer = false;
     {
         std::lock_guard<std::mutex> Guard(FLock);
@@ -105,9 +108,12 @@ bool TDSCallbackRepository::Broadcast(const std::u16string& ChannelName, const T
         SweepLocked(List, FClock ? FClock() : TClock::now(), Expired);
         if (!List.empty()) {
             Answer = true;
+            Queued.reserve(List.size());
             for (size_t I = List.size(); I-- > 0;) {
-                if (List[I]->Push(Item))
+                if (List[I]->PushWithoutWaking(Item)) {
+                    Queued.push_back(List[I]);
                     continue;
+                }
                 Answer = false;
                 // A tunnel that has ended has no business in the list.
                 if (List[I]->IsShutDown())
@@ -115,8 +121,62 @@ bool TDSCallbackRepository::Broadcast(const std::u16string& ChannelName, const T
             }
         }
     }
+    WakeLater(std::move(Queued));
     ShutDownAll(Expired);
     return Answer;
+}
+
+void TDSCallbackRepository::WakeLater(TTunnelList Tunnels) {
+    if (Tunnels.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> Guard(FWakeLock);
+        if (!FWaker.joinable() && !FWakerStop) {
+            try {
+                FWaker = std::thread([this] { WakerLoop(); });
+            } catch (const std::system_error&) {
+                // No thread to spare: wake them here, below.
+            }
+        }
+        if (FWaker.joinable()) {
+            FToWake.insert(FToWake.end(), std::make_move_iterator(Tunnels.begin()),
+                           std::make_move_iterator(Tunnels.end()));
+            Tunnels.clear();
+        }
+    }
+    if (Tunnels.empty()) {
+        FWakeCondition.notify_one();
+        return;
+    }
+    for (const TTunnelPtr& Tunnel : Tunnels)
+        Tunnel->WakeConsumer();
+}
+
+void TDSCallbackRepository::WakerLoop() {
+    std::unique_lock<std::mutex> Lock(FWakeLock);
+    for (;;) {
+        FWakeCondition.wait(Lock, [this] { return FWakerStop || !FToWake.empty(); });
+        if (FToWake.empty())
+            return; // stopped with nothing left to wake
+        TTunnelList Batch;
+        Batch.swap(FToWake);
+        Lock.unlock();
+        for (const TTunnelPtr& Tunnel : Batch)
+            Tunnel->WakeConsumer();
+        // A tunnel only this batch still held is freed here, without a lock.
+        Batch.clear();
+        Lock.lock();
+    }
+}
+
+TDSCallbackRepository::~TDSCallbackRepository() {
+    {
+        std::lock_guard<std::mutex> Guard(FWakeLock);
+        FWakerStop = true;
+    }
+    FWakeCondition.notify_one();
+    if (FWaker.joinable())
+        FWaker.join();
 }
 
 bool TDSCallbackRepository::BroadcastTo(const std::u16string& ChannelName,

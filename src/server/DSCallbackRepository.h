@@ -21,17 +21,26 @@
 // Its client then gets {"error":"<channel>:<client>"} and must subscribe
 // again. The clock can be replaced for tests.
 //
+// Broadcast only queues, under the locks; the consumers are woken by the
+// repository's waker thread (made at the first broadcast, joined by the
+// destructor), so the caller (the window thread, for the reset) pays for a
+// hundred queues and one wake-up, not for a hundred threads being scheduled.
+// Should the thread not be made, the caller wakes them itself.
+//
 // Lock order: FLock is taken before any tunnel's lock, never after one; no
-// method waits for a consumer while holding it (pushes never wait).
+// method waits for a consumer while holding it (pushes never wait). FWakeLock
+// is taken alone.
 // Threads: any.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/DSCallbackTunnel.h"
@@ -46,6 +55,12 @@ public:
     using TClock = TDSCallbackTunnel::TClock;
 
     static constexpr std::chrono::minutes DefaultPollIdleLimit{10};
+
+    TDSCallbackRepository() = default;
+    TDSCallbackRepository(const TDSCallbackRepository&) = delete;
+    TDSCallbackRepository& operator=(const TDSCallbackRepository&) = delete;
+    // Joins the waker after it has woken what it was given.
+    ~TDSCallbackRepository();
 
     // The outcome of an operation on one client's tunnel.
     enum class TAccess {
@@ -120,11 +135,20 @@ private:
     // which the caller shuts down.
     void SweepLocked(TTunnelList& List, TClock::time_point Now, TTunnelList& Expired);
     static void ShutDownAll(TTunnelList& Tunnels);
+    // Has the waker wake the consumers of Tunnels (or wakes them here).
+    void WakeLater(TTunnelList Tunnels);
+    void WakerLoop();
 
     mutable std::mutex FLock; // guards FChannels, every list in it, FPollIdleLimit, FClock
     TChannelMap FChannels;
     TClock::duration FPollIdleLimit = DefaultPollIdleLimit;
     std::function<TClock::time_point()> FClock;
+
+    std::mutex FWakeLock; // guards the four below
+    std::condition_variable FWakeCondition;
+    TTunnelList FToWake;
+    bool FWakerStop = false;
+    std::thread FWaker;
 };
 
 } // namespace kds

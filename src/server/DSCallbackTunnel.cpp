@@ -191,6 +191,25 @@ bool TDSCallbackTunnel::Push(TItem Item) {
     return true;
 }
 
+bool TDSCallbackTunnel::PushWithoutWaking(TItem Item) {
+    std::lock_guard<std::mutex> Guard(FLock);
+    if (FShutDown || FCloseQueued || FCount >= static_cast<size_t>(FQueueSize))
+        return false;
+    FRing[(FHead + FCount) % FRing.size()] = std::move(Item);
+    ++FCount;
+    return true;
+}
+
+void TDSCallbackTunnel::WakeConsumer() {
+    int WakeFd = -1;
+    {
+        std::lock_guard<std::mutex> Guard(FLock);
+        if (FPollWaiter)
+            WakeFd = FWakeFd;
+    }
+    Wake(WakeFd);
+}
+
 bool TDSCallbackTunnel::PushClose() {
     int WakeFd = -1;
     {

@@ -137,6 +137,13 @@ public:
     // --- Producers (never wait) ---
     // False when the queue is full or the tunnel has ended.
     bool Push(TItem Item);
+    // Queues like Push but leaves waking the consumer to a later
+    // WakeConsumer (from any thread), so that a broadcast to many tunnels
+    // can hand the wake-ups to another thread. The item is there at once: a
+    // consumer that looks finds it; one asleep stays asleep until woken.
+    bool PushWithoutWaking(TItem Item);
+    // Wakes the consumer wherever it sleeps (a spare wake-up is harmless).
+    void WakeConsumer();
     // Queues the close message behind what is queued; false only when the
     // tunnel has ended. A second close before the first is taken is not
     // queued again (answers true).

@@ -491,5 +491,38 @@ TEST_F(TDSCallbackRepositoryTest, ShutDownEndsEveryTunnelAndEmptiesTheRepository
     EXPECT_FALSE(Repository.Broadcast(u"KDSChannel", Broadcast(u"reset")));
 }
 
+TEST_F(TDSCallbackRepositoryTest, EveryBroadcastWakesEveryConsumerWithoutLosingOne) {
+    // The broadcast only queues and another thread wakes the consumers; each
+    // broadcast waits until both consumers (one on the condition, one in
+    // poll with a watched socket) took the one before, so most wake-ups
+    // meet a consumer on its way to sleep. A lost one hangs a consumer.
+    TSocketPair Socket;
+    const auto OnCondition = Create(u"KDSChannel", u"a");
+    const auto InPoll = Create(u"KDSChannel", u"b");
+    constexpr int Count = 2000;
+    std::atomic<int> TakenA{0}, TakenB{0};
+    auto Consume = [&](TDSCallbackTunnel& Tunnel, int Watch, std::atomic<int>& Taken) {
+        for (int I = 0; I < Count; ++I) {
+            TItem Item;
+            ASSERT_EQ(Tunnel.Pop(Item, 10000, Watch), TWaitResult::Item) << "message " << I;
+            Taken = I + 1;
+        }
+    };
+    std::thread A([&] { Consume(*OnCondition, -1, TakenA); });
+    std::thread B([&] { Consume(*InPoll, Socket.Watched, TakenB); });
+    // A consumer that fails ends by its own time limit; the loop then stops.
+    const auto Deadline = std::chrono::steady_clock::now() + 60s;
+    for (int I = 0; I < Count && std::chrono::steady_clock::now() < Deadline; ++I) {
+        EXPECT_TRUE(Repository.Broadcast(u"KDSChannel", Broadcast(u"reset")));
+        while ((TakenA.load() <= I || TakenB.load() <= I) &&
+               std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::yield();
+    }
+    A.join();
+    B.join();
+    EXPECT_EQ(TakenA, Count);
+    EXPECT_EQ(TakenB, Count);
+}
+
 } // namespace
 } // namespace kds

@@ -16,9 +16,9 @@
 // does not close the descriptor: the connection that accepted the socket
 // owns it and closes it after the whole stack has gone, so that no other
 // thread can ever act on a descriptor number the system has handed out
-// again. Code that waits on the socket itself (a subscriber's tunnel
-// watching for the peer's hang-up) may use Id() while the connection's
-// thread runs.
+// again. WatchDescriptor is the socket too: a subscriber's tunnel, waiting
+// on the connection's thread for something to deliver, polls it to notice
+// the peer's hang-up at once instead of at the next delivery.
 //
 // Threads: the connection's thread only, like every channel.
 
@@ -39,6 +39,7 @@ public:
     int32_t Read(uint8_t* Buffer, int32_t Offset, int32_t Count) override;
     int32_t Write(const uint8_t* Buffer, int32_t Offset, int32_t Count) override;
     bool GetConnectionLost() const override { return FConnectionLost; }
+    int WatchDescriptor() const override { return FFd; }
 
     int Fd() const { return FFd; }
 
