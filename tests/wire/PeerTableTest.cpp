@@ -490,5 +490,24 @@ TEST(PeerTableRequestTest, TheTablesOfOneRequestShareTheColumnBound) {
     EXPECT_EQ(S.Fake().Calls, (std::vector<std::string>{})) << "nothing was executed";
 }
 
+TEST(PeerTableRequestTest, ARequestWithMoreTablesThanParametersGetsAnErrorReply) {
+    test::TWireStack S;
+    const std::string Empty =
+        ",{\"table\":[{\"fields\":[0,false,1,1,true]},{\"columns\":[0]}]},{\"data\":[0]}";
+    std::string Request = "{\"method\":\"execute\",\"params\":[{\"fields\":[-1,false,\"KDS."
+                          "ServerMethod\",\"T.Tables\"]}";
+    for (int32_t I = 0; I <= WireLimits::MaxParameters; ++I)
+        Request += Empty;
+    S.Channel().Feed(Request + "]}");
+    S.Serve();
+    const std::string Reply = S.Channel().WrittenText();
+    EXPECT_EQ(Reply.rfind("{\"error\":{\"name\":\"TDBXError\",\"code\":2,\"message\":\"Remote "
+                          "error: More than 4096 tables in the request",
+                          0),
+              0u)
+        << Reply.substr(0, 300);
+    EXPECT_EQ(S.Fake().Calls, (std::vector<std::string>{})) << "nothing was executed";
+}
+
 } // namespace
 } // namespace kds

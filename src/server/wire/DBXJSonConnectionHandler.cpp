@@ -138,6 +138,11 @@ void TDBXJSonConnectionHandler::WriteParameterList(TDBXParameterList* List) {
 }
 
 void TDBXJSonConnectionHandler::ReadTable(TDBXExecuteMessage& Message) {
+    // A table is a parameter value: no more of them than parameters, however
+    // small each one is (every table costs a reader and its buffers).
+    if (Message.FTables.size() >= static_cast<size_t>(WireLimits::MaxParameters))
+        FDbxStreamReader->BoundExceeded("More than " + std::to_string(WireLimits::MaxParameters) +
+                                        " tables in the request");
     std::unique_ptr<TDBXJSonReader> Table =
         TDBXJSonReader::Read(FDbxContext, *FDbxStreamReader, *FDbxStreamWriter);
     // The tables of one request share the bounds of one table: a peer does
