@@ -40,6 +40,15 @@ TEST_F(DSServerConnectionHandlerTest, PreparesAndExecutesEchoString) {
     EXPECT_EQ(C.Next->Calls, (std::vector<std::string>{"prepare", "execute", "execute"}));
 }
 
+TEST_F(DSServerConnectionHandlerTest, ACommandResolvedAsAProcedureOrACallTextRunsItsMethod) {
+    EXPECT_EQ(test::Prepare(*C.Handler, u"TServerMethods1.ReverseString", u"Dbx.StoredProcedure"),
+              0);
+    EXPECT_EQ(test::Execute(*C.Handler, *C.Next, 0, HexBytes("23 61 62 63")), "C0 23 63 62 61");
+    EXPECT_EQ(
+        test::Prepare(*C.Handler, u"CALL\tTServerMethods1.EchoString", u"Dbx.StoredProcedure"), 1);
+    EXPECT_EQ(test::Execute(*C.Handler, *C.Next, 1, HexBytes("22 61 62")), "C0 22 61 62");
+}
+
 TEST_F(DSServerConnectionHandlerTest, HandlesAreTheLowestFreeSlotCountedFromZero) {
     EXPECT_EQ(test::Prepare(*C.Handler, u"TServerMethods1.EchoString"), 0);
     EXPECT_EQ(test::Prepare(*C.Handler, u"TServerMethods1.ReverseString"), 1);
