@@ -9,6 +9,12 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             fonts-dejavu-core dpkg-dev file
 
 BUILD    ?= build
+# The newcomer's build is the one packagers and users make: Release. CI builds
+# and tests it with warnings as errors; the sanitizer, thread-sanitizer and
+# fuzz builds add Debug and -O2 builds of the same code.
+BUILD_TYPE ?= Release
+# Where `make release` and `make package` build (CI passes its test build).
+RELEASE_BUILD ?= build-release
 JOBS     ?= $(shell nproc)
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 FUZZ_SECONDS ?= 30
@@ -33,7 +39,7 @@ deps:
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -75,21 +81,21 @@ tsan: deps
 
 # The build packagers and users make: every target in Release.
 release: deps
-	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-release -j $(JOBS)
+	cmake -S . -B $(RELEASE_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
 # The Debian package from the Release build's install rules (cmake/Packaging.cmake):
-# build-release/packages/kdssv_<version>_<arch>.deb. Only what the package
-# holds is built; the Release build folder is the one `make release` makes.
+# $(RELEASE_BUILD)/packages/kdssv_<version>_<arch>.deb. Only what the package
+# holds is built; the build folder is the one `make release` makes.
 package: deps
-	cmake -S . -B build-release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-release -j $(JOBS) --target kds_programs
-	rm -f build-release/packages/*.deb
-	cd build-release && cpack -G DEB
+	cmake -S . -B $(RELEASE_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target kds_programs
+	rm -f $(RELEASE_BUILD)/packages/*.deb
+	cd $(RELEASE_BUILD) && cpack -G DEB
 # Builds the package and checks its file list, control fields and maintainer
 # scripts (CI runs it).
 package-check: package
-	packaging/check-package.sh build-release/packages/*.deb
+	packaging/check-package.sh $(RELEASE_BUILD)/packages/*.deb
 
 # Every C++ file of the tree against .clang-format.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
