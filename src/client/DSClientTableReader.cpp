@@ -3,6 +3,7 @@
 #include "base/DBXError.h"
 #include "client/DSClientConnection.h"
 #include "data/DBXDataTypes.h"
+#include "server/wire/DBXJSonReader.h"
 #include "server/wire/DBXStream.h"
 #include "server/wire/WireLimits.h"
 
@@ -68,66 +69,26 @@ TDSClientTableReader::ReadTableObject(TDSClientConnection& Connection) {
 void TDSClientTableReader::ReadFields() {
     TDBXJSonStreamReader& R = FConnection.Reader();
     R.Next(TDBXTokens::ArrayStart);
-    FCommandHandle = R.ReadInt();
-    R.NextValueSeparator();
-    FUpdateable = R.ReadBoolean();
-    int32_t T = R.Next();
-    if (T == TDBXTokens::ValueSeparator) {
-        SetRowHandle(R.ReadInt());
-        T = R.Next();
-    }
-    if (T == TDBXTokens::ValueSeparator) {
-        FBcdFormat = R.ReadInt();
-        T = R.Next();
-    }
-    if (T == TDBXTokens::ValueSeparator) {
-        FNewFlags = R.ReadBoolean();
-        T = R.Next();
-    }
-    if (T == TDBXTokens::ValueSeparator)
-        R.SkipToEndOfArray();
-    else if (T != TDBXTokens::ArrayEnd)
-        R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
+    const TDBXTableFields Fields = TDBXJSonReader::ReadTableFields(R);
+    FCommandHandle = Fields.CommandHandle;
+    FUpdateable = Fields.Updateable;
+    SetRowHandle(Fields.RowHandle);
+    FBcdFormat = Fields.BcdFormat;
+    FNewFlags = Fields.NewStyleFlags;
     R.Next(TDBXTokens::ObjectEnd);
 }
 
 void TDSClientTableReader::ReadColumns() {
     TDBXJSonStreamReader& R = FConnection.Reader();
     R.Next(TDBXTokens::ArrayStart);
-    const int32_t Count = R.ReadInt();
-    if (Count < 0 || Count > WireLimits::MaxTableColumns)
-        R.BoundExceeded("Column count " + std::to_string(Count) + " is outside 0.." +
-                        std::to_string(WireLimits::MaxTableColumns));
+    const int32_t Count = TDBXJSonReader::ReadColumnCount(R);
     FColumns.clear();
     FValues.clear();
     for (int32_t I = 0; I < Count; ++I) {
         R.NextValueSeparator();
-        R.Next(TDBXTokens::ArrayStart);
-        auto Column = std::make_unique<TDBXValueType>(FConnection.Context());
-        Column->SetName(R.ReadString());
-        R.NextValueSeparator();
-        Column->SetDataType(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetSubType(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetPrecision(R.ReadLong());
-        R.NextValueSeparator();
-        Column->SetScale(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetSize(R.ReadLong());
-        R.NextValueSeparator();
-        const int32_t Flags = R.ReadInt();
-        Column->SetFlags(FNewFlags ? Flags : TranslateOldFlags(Flags));
-        int32_t T = R.Next();
-        if (T == TDBXTokens::ValueSeparator) {
-            Column->SetParameterDirection(R.ReadInt());
-            T = R.Next();
-        }
-        if (T == TDBXTokens::ValueSeparator)
-            R.SkipToEndOfArray();
-        else if (T != TDBXTokens::ArrayEnd)
-            R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
-        Column->SetOrdinal(I);
+        auto Column = TDBXJSonReader::ReadColumn(FConnection.Context(), R, I);
+        if (!FNewFlags)
+            Column->SetFlags(TranslateOldFlags(Column->Flags()));
         FColumns.push_back(std::move(Column));
     }
     R.Next(TDBXTokens::ArrayEnd);

@@ -117,66 +117,86 @@ std::unique_ptr<TDBXJSonReader> TDBXJSonReader::Read(TDBXContext* Context,
     return Table;
 }
 
-void TDBXJSonReader::ReadFields() {
-    TDBXJSonStreamReader& R = *FReader;
-    FCommandHandle = R.ReadInt();
+TDBXTableFields TDBXJSonReader::ReadTableFields(TDBXJSonStreamReader& R) {
+    TDBXTableFields Fields;
+    Fields.CommandHandle = R.ReadInt();
     R.NextValueSeparator();
-    FUpdateable = R.ReadBoolean();
+    Fields.Updateable = R.ReadBoolean();
     int32_t T = R.Next();
     if (T == TDBXTokens::ValueSeparator) {
-        FPeerRowHandle = R.ReadInt();
+        Fields.RowHandle = R.ReadInt();
         T = R.Next();
     }
     if (T == TDBXTokens::ValueSeparator) {
-        FBcdFormat = R.ReadInt();
+        Fields.BcdFormat = R.ReadInt();
         T = R.Next();
     }
     if (T == TDBXTokens::ValueSeparator) {
-        FNewStyleFlags = R.ReadBoolean();
+        Fields.NewStyleFlags = R.ReadBoolean();
         T = R.Next();
     }
     if (T == TDBXTokens::ValueSeparator)
         R.SkipToEndOfArray();
     else if (T != TDBXTokens::ArrayEnd)
         R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
+    return Fields;
 }
 
-void TDBXJSonReader::ReadColumns() {
-    TDBXJSonStreamReader& R = *FReader;
+void TDBXJSonReader::ReadFields() {
+    const TDBXTableFields Fields = ReadTableFields(*FReader);
+    FCommandHandle = Fields.CommandHandle;
+    FUpdateable = Fields.Updateable;
+    FPeerRowHandle = Fields.RowHandle;
+    FBcdFormat = Fields.BcdFormat;
+    FNewStyleFlags = Fields.NewStyleFlags;
+}
+
+int32_t TDBXJSonReader::ReadColumnCount(TDBXJSonStreamReader& R) {
     const int32_t Count = R.ReadInt();
     if (Count < 0 || Count > WireLimits::MaxTableColumns)
         R.BoundExceeded("Column count " + std::to_string(Count) + " is outside 0.." +
                         std::to_string(WireLimits::MaxTableColumns));
+    return Count;
+}
+
+std::unique_ptr<TDBXValueType>
+TDBXJSonReader::ReadColumn(TDBXContext* Context, TDBXJSonStreamReader& R, int32_t Ordinal) {
+    R.Next(TDBXTokens::ArrayStart);
+    auto Column = std::make_unique<TDBXValueType>(Context);
+    Column->SetName(R.ReadString());
+    R.NextValueSeparator();
+    Column->SetDataType(R.ReadInt());
+    R.NextValueSeparator();
+    Column->SetSubType(R.ReadInt());
+    R.NextValueSeparator();
+    Column->SetPrecision(R.ReadLong());
+    R.NextValueSeparator();
+    Column->SetScale(R.ReadInt());
+    R.NextValueSeparator();
+    Column->SetSize(R.ReadLong());
+    R.NextValueSeparator();
+    Column->SetFlags(R.ReadInt());
+    int32_t T = R.Next();
+    if (T == TDBXTokens::ValueSeparator) {
+        Column->SetParameterDirection(R.ReadInt());
+        T = R.Next();
+    }
+    if (T == TDBXTokens::ValueSeparator)
+        R.SkipToEndOfArray();
+    else if (T != TDBXTokens::ArrayEnd)
+        R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
+    Column->SetOrdinal(Ordinal);
+    return Column;
+}
+
+void TDBXJSonReader::ReadColumns() {
+    TDBXJSonStreamReader& R = *FReader;
+    const int32_t Count = ReadColumnCount(R);
     FColumns.clear();
     FColumns.reserve(static_cast<size_t>(Count));
     for (int32_t I = 0; I < Count; ++I) {
         R.NextValueSeparator();
-        R.Next(TDBXTokens::ArrayStart);
-        auto Column = std::make_unique<TDBXValueType>(FContext);
-        Column->SetName(R.ReadString());
-        R.NextValueSeparator();
-        Column->SetDataType(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetSubType(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetPrecision(R.ReadLong());
-        R.NextValueSeparator();
-        Column->SetScale(R.ReadInt());
-        R.NextValueSeparator();
-        Column->SetSize(R.ReadLong());
-        R.NextValueSeparator();
-        Column->SetFlags(R.ReadInt());
-        int32_t T = R.Next();
-        if (T == TDBXTokens::ValueSeparator) {
-            Column->SetParameterDirection(R.ReadInt());
-            T = R.Next();
-        }
-        if (T == TDBXTokens::ValueSeparator)
-            R.SkipToEndOfArray();
-        else if (T != TDBXTokens::ArrayEnd)
-            R.UnexpectedToken(TDBXTokens::ArrayEnd, T);
-        Column->SetOrdinal(I);
-        FColumns.push_back(std::move(Column));
+        FColumns.push_back(ReadColumn(FContext, R, I));
     }
     R.Next(TDBXTokens::ArrayEnd);
 }

@@ -52,6 +52,17 @@ class TDBXRowBuffer;
 class TDBXValueType;
 class TDBXWritableValue;
 
+// What the "fields" of a table object say: {"fields":[command handle,
+// updateable, row handle, BCD format, new-style flags]}, the last three
+// optional.
+struct TDBXTableFields {
+    int32_t CommandHandle = -1;
+    bool Updateable = false;
+    int32_t RowHandle = -1;
+    int32_t BcdFormat = 0;
+    bool NewStyleFlags = false;
+};
+
 class TDBXJSonReader : public TDBXReader {
 public:
     // Reads a table element whose "[" has just been read, and the data
@@ -59,6 +70,18 @@ public:
     static std::unique_ptr<TDBXJSonReader> Read(TDBXContext* Context, TDBXJSonStreamReader& Reader,
                                                 TDBXJSonStreamWriter& Writer);
     ~TDBXJSonReader() override;
+
+    // The parts of a table object read alike by every reader of one (this
+    // one and a client's). ReadColumnCount reads the count that opens
+    // "columns" and bounds it; ReadColumn reads one description, from its
+    // "[" to its "]": [name, type, subtype, precision, scale, size, flags (as
+    // sent), direction (optional), anything further skipped]. Both raise
+    // TDBXError on malformed input.
+    // ReadTableFields reads the fields array after its "[" through its "]".
+    static TDBXTableFields ReadTableFields(TDBXJSonStreamReader& Reader);
+    static int32_t ReadColumnCount(TDBXJSonStreamReader& Reader);
+    static std::unique_ptr<TDBXValueType> ReadColumn(TDBXContext* Context,
+                                                     TDBXJSonStreamReader& Reader, int32_t Ordinal);
 
     int32_t ColumnCount() const override { return static_cast<int32_t>(FColumns.size()); }
     const TDBXValueType& ValueType(int32_t Ordinal) const override;
