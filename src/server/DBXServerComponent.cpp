@@ -5,6 +5,7 @@
 #include "base/DBXError.h"
 #include "base/TextConvert.h"
 #include "data/DBXJSON.h"
+#include "server/DSAdminDeclarations.h"
 #include "server/DSCallbackTunnel.h"
 #include "server/DSMethodValues.h"
 #include "server/DSReflect.h"
@@ -19,22 +20,7 @@ namespace kds {
 
 namespace {
 
-constexpr const char16_t* AdminUnit = u"DSCommonServer";
-
-// Declared types, as the listings show them.
-constexpr const char16_t* String = u"string";
-constexpr const char16_t* Boolean = u"Boolean";
-constexpr const char16_t* Integer = u"Integer";
-constexpr const char16_t* Json = u"TJSONValue";
-constexpr const char16_t* Callback = u"TDBXCallback";
-constexpr const char16_t* Object = u"TObject";
-
-TDSParameterDecl In(const char16_t* Name, const char16_t* Type) {
-    return {Name, Type, TDSParamFlag::In};
-}
-TDSParameterDecl Out(const char16_t* Name, const char16_t* Type) {
-    return {Name, Type, TDSParamFlag::Out};
-}
+using namespace AdminDeclarations;
 
 using TItem = TDSCallbackTunnel::TItem;
 using TWaitResult = TDSCallbackTunnel::TWaitResult;

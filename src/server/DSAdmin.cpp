@@ -13,6 +13,7 @@
 #include "data/TDBXTableReader.h"
 #include "data/TDBXValue.h"
 #include "data/TDBXValueType.h"
+#include "server/DSAdminDeclarations.h"
 #include "server/DSClassRegistry.h"
 #include "server/DSDriverRegistry.h"
 #include "server/DSMethodValues.h"
@@ -25,23 +26,7 @@ namespace kds {
 
 namespace {
 
-constexpr const char16_t* AdminUnit = u"DSCommonServer";
-
-// Declared types, as the listings show them.
-constexpr const char16_t* String = u"string";
-constexpr const char16_t* Boolean = u"Boolean";
-constexpr const char16_t* Integer = u"Integer";
-constexpr const char16_t* Reader = u"TDBXReader";
-constexpr const char16_t* Json = u"TJSONValue";
-constexpr const char16_t* JsonArray = u"TJSONArray";
-constexpr const char16_t* JsonObject = u"TJSONObject";
-constexpr const char16_t* Callback = u"TDBXCallback";
-constexpr const char16_t* Connection = u"TDBXConnection";
-constexpr const char16_t* Object = u"TObject";
-
-TDSParameterDecl In(const char16_t* Name, const char16_t* Type) {
-    return {Name, Type, TDSParamFlag::In};
-}
+using namespace AdminDeclarations;
 
 std::shared_ptr<TDSServerMethodProvider> ProviderOf(const TDSServerConnectionHandler* Con) {
     return Con != nullptr ? Con->MethodProvider() : nullptr;
