@@ -46,56 +46,6 @@ protected:
         Container.DSServer1().GetServerConnection(TDBXProperties());
 };
 
-const std::vector<std::string> AllAliases = {"DSAdmin.GetPlatformName",
-                                             "DSAdmin.ClearResources",
-                                             "DSAdmin.FindPackages",
-                                             "DSAdmin.FindClasses",
-                                             "DSAdmin.FindMethods",
-                                             "DSAdmin.CreateServerClasses",
-                                             "DSAdmin.DropServerClasses",
-                                             "DSAdmin.CreateServerMethods",
-                                             "DSAdmin.DropServerMethods",
-                                             "DSAdmin.GetServerClasses",
-                                             "DSAdmin.ListClasses",
-                                             "DSAdmin.DescribeClass",
-                                             "DSAdmin.ListMethods",
-                                             "DSAdmin.DescribeMethod",
-                                             "DSAdmin.GetServerMethods",
-                                             "DSAdmin.GetServerMethodParameters",
-                                             "DSAdmin.GetConnection",
-                                             "DSAdmin.GetDatabaseConnectionProperties",
-                                             "DSAdmin.GetDSServerName",
-                                             "DSAdmin.ConsumeClientChannel",
-                                             "DSAdmin.ConsumeClientChannelTimeout",
-                                             "DSAdmin.ConnectClientChannel",
-                                             "DSAdmin.ConnectClientChannelTimeout",
-                                             "DSAdmin.CloseClientChannel",
-                                             "DSAdmin.RegisterClientCallback",
-                                             "DSAdmin.RegisterClientCallbackServer",
-                                             "DSAdmin.UnregisterClientCallback",
-                                             "DSAdmin.BroadcastToChannel",
-                                             "DSAdmin.BroadcastObjectToChannel",
-                                             "DSAdmin.NotifyCallback",
-                                             "DSAdmin.NotifyObject",
-                                             "DSMetadata.GetProcedures",
-                                             "DSMetadata.GetProcedureParameters",
-                                             "DSMetadata.GetDatabase",
-                                             "DSMetadata.GetDSServerName",
-                                             "DSMetadata.ConsumeClientChannel",
-                                             "DSMetadata.ConsumeClientChannelTimeout",
-                                             "DSMetadata.ConnectClientChannel",
-                                             "DSMetadata.ConnectClientChannelTimeout",
-                                             "DSMetadata.CloseClientChannel",
-                                             "DSMetadata.RegisterClientCallback",
-                                             "DSMetadata.RegisterClientCallbackServer",
-                                             "DSMetadata.UnregisterClientCallback",
-                                             "DSMetadata.BroadcastToChannel",
-                                             "DSMetadata.BroadcastObjectToChannel",
-                                             "DSMetadata.NotifyCallback",
-                                             "DSMetadata.NotifyObject",
-                                             "TServerMethods1.EchoString",
-                                             "TServerMethods1.ReverseString"};
-
 std::string JsonArrayOf(const std::vector<std::string>& Items) {
     std::string Out = "[";
     for (size_t I = 0; I < Items.size(); ++I)
@@ -104,9 +54,9 @@ std::string JsonArrayOf(const std::vector<std::string>& Items) {
 }
 
 TEST_F(DSAdminTest, ListsTheClassesAndAll49MethodsInRegistrationOrder) {
-    ASSERT_EQ(AllAliases.size(), 49u);
+    ASSERT_EQ(test::RegisteredAliases().size(), 49u);
     EXPECT_EQ(Run(u"DSAdmin.ListClasses"), "[\"DSAdmin\",\"DSMetadata\",\"TServerMethods1\"]");
-    EXPECT_EQ(Run(u"DSAdmin.ListMethods", {u""}), JsonArrayOf(AllAliases));
+    EXPECT_EQ(Run(u"DSAdmin.ListMethods", {u""}), JsonArrayOf(test::RegisteredAliases()));
     const std::string Two = "[\"TServerMethods1.EchoString\",\"TServerMethods1.ReverseString\"]";
     EXPECT_EQ(Run(u"DSAdmin.ListMethods", {u"TServerMethods1"}), Two);
     EXPECT_EQ(Run(u"DSAdmin.ListMethods", {u"tservermethods1"}), Two);

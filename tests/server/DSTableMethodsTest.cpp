@@ -114,59 +114,9 @@ protected:
     test::TServerStack Stack{*Container.Transport()};
 };
 
-const std::vector<std::string> Aliases = {"DSAdmin.GetPlatformName",
-                                          "DSAdmin.ClearResources",
-                                          "DSAdmin.FindPackages",
-                                          "DSAdmin.FindClasses",
-                                          "DSAdmin.FindMethods",
-                                          "DSAdmin.CreateServerClasses",
-                                          "DSAdmin.DropServerClasses",
-                                          "DSAdmin.CreateServerMethods",
-                                          "DSAdmin.DropServerMethods",
-                                          "DSAdmin.GetServerClasses",
-                                          "DSAdmin.ListClasses",
-                                          "DSAdmin.DescribeClass",
-                                          "DSAdmin.ListMethods",
-                                          "DSAdmin.DescribeMethod",
-                                          "DSAdmin.GetServerMethods",
-                                          "DSAdmin.GetServerMethodParameters",
-                                          "DSAdmin.GetConnection",
-                                          "DSAdmin.GetDatabaseConnectionProperties",
-                                          "DSAdmin.GetDSServerName",
-                                          "DSAdmin.ConsumeClientChannel",
-                                          "DSAdmin.ConsumeClientChannelTimeout",
-                                          "DSAdmin.ConnectClientChannel",
-                                          "DSAdmin.ConnectClientChannelTimeout",
-                                          "DSAdmin.CloseClientChannel",
-                                          "DSAdmin.RegisterClientCallback",
-                                          "DSAdmin.RegisterClientCallbackServer",
-                                          "DSAdmin.UnregisterClientCallback",
-                                          "DSAdmin.BroadcastToChannel",
-                                          "DSAdmin.BroadcastObjectToChannel",
-                                          "DSAdmin.NotifyCallback",
-                                          "DSAdmin.NotifyObject",
-                                          "DSMetadata.GetProcedures",
-                                          "DSMetadata.GetProcedureParameters",
-                                          "DSMetadata.GetDatabase",
-                                          "DSMetadata.GetDSServerName",
-                                          "DSMetadata.ConsumeClientChannel",
-                                          "DSMetadata.ConsumeClientChannelTimeout",
-                                          "DSMetadata.ConnectClientChannel",
-                                          "DSMetadata.ConnectClientChannelTimeout",
-                                          "DSMetadata.CloseClientChannel",
-                                          "DSMetadata.RegisterClientCallback",
-                                          "DSMetadata.RegisterClientCallbackServer",
-                                          "DSMetadata.UnregisterClientCallback",
-                                          "DSMetadata.BroadcastToChannel",
-                                          "DSMetadata.BroadcastObjectToChannel",
-                                          "DSMetadata.NotifyCallback",
-                                          "DSMetadata.NotifyObject",
-                                          "TServerMethods1.EchoString",
-                                          "TServerMethods1.ReverseString"};
-
 TEST_F(DSAdminTablesTest, GetServerMethodsAnswersFortyNineRowsInOneBatchByteForByte) {
     TBytes Rows;
-    for (const std::string& Alias : Aliases) {
+    for (const std::string& Alias : test::RegisteredAliases()) {
         const size_t Point = Alias.find('.');
         Rows = Concat({Rows, TextField(Alias), TextField(Alias.substr(0, Point)),
                        TextField(Alias.substr(Point + 1)), TextField("")});
@@ -315,7 +265,7 @@ TEST_F(DSAdminTablesTest, GetServerMethodParametersGivesParameterRowsAndAResultR
     size_t ResultRows = 0;
     for (const auto& Row : Rows)
         ResultRows += Row[3] == "null" ? 1 : 0;
-    EXPECT_EQ(ResultRows, Aliases.size());
+    EXPECT_EQ(ResultRows, test::RegisteredAliases().size());
 }
 
 TEST_F(DSAdminTablesTest, FindClassesAndFindMethodsSearchTheProcessRegistry) {
@@ -360,7 +310,7 @@ TEST_F(DSAdminTablesTest, DropServerMethodsRemovesEveryAliasItNames) {
     EXPECT_EQ(Show(Reply), "{\"result\":[]}");
     EXPECT_FALSE(Provider().HasServerMethod(u"TServerMethods1.EchoString"));
     EXPECT_FALSE(Provider().HasServerMethod(u"TServerMethods1.ReverseString"));
-    EXPECT_EQ(Provider().MethodList().size(), Aliases.size() - 2);
+    EXPECT_EQ(Provider().MethodList().size(), test::RegisteredAliases().size() - 2);
 }
 
 TEST_F(DSAdminTablesTest, DropServerMethodsStopsAtAnUnknownAliasWithTheRowsBeforeItApplied) {
@@ -380,7 +330,7 @@ TEST_F(DSAdminTablesTest, CreateServerMethodsNeedsARegisteredClass) {
                                      {{"TNope.EchoString", "TNope", "EchoString", ""}});
     EXPECT_EQ(Show(Stack.Send(Execute("DSAdmin.CreateServerMethods", Hex("61 01"), Columns))),
               CommandError(104, "TNope class not found in the server class list"));
-    EXPECT_EQ(Provider().MethodList().size(), Aliases.size());
+    EXPECT_EQ(Provider().MethodList().size(), test::RegisteredAliases().size());
 }
 
 TEST_F(DSAdminTablesTest, AMethodCreatedUnderAnotherAliasCanBeCalled) {

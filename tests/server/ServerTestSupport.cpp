@@ -325,6 +325,61 @@ TServerHarness::TConnection TServerHarness::Connect() {
     return C;
 }
 
+const std::vector<std::string>& RegisteredAliases() {
+    static const std::vector<std::string> Aliases = {
+        "DSAdmin.GetPlatformName",
+        "DSAdmin.ClearResources",
+        "DSAdmin.FindPackages",
+        "DSAdmin.FindClasses",
+        "DSAdmin.FindMethods",
+        "DSAdmin.CreateServerClasses",
+        "DSAdmin.DropServerClasses",
+        "DSAdmin.CreateServerMethods",
+        "DSAdmin.DropServerMethods",
+        "DSAdmin.GetServerClasses",
+        "DSAdmin.ListClasses",
+        "DSAdmin.DescribeClass",
+        "DSAdmin.ListMethods",
+        "DSAdmin.DescribeMethod",
+        "DSAdmin.GetServerMethods",
+        "DSAdmin.GetServerMethodParameters",
+        "DSAdmin.GetConnection",
+        "DSAdmin.GetDatabaseConnectionProperties",
+        "DSAdmin.GetDSServerName",
+        "DSAdmin.ConsumeClientChannel",
+        "DSAdmin.ConsumeClientChannelTimeout",
+        "DSAdmin.ConnectClientChannel",
+        "DSAdmin.ConnectClientChannelTimeout",
+        "DSAdmin.CloseClientChannel",
+        "DSAdmin.RegisterClientCallback",
+        "DSAdmin.RegisterClientCallbackServer",
+        "DSAdmin.UnregisterClientCallback",
+        "DSAdmin.BroadcastToChannel",
+        "DSAdmin.BroadcastObjectToChannel",
+        "DSAdmin.NotifyCallback",
+        "DSAdmin.NotifyObject",
+        "DSMetadata.GetProcedures",
+        "DSMetadata.GetProcedureParameters",
+        "DSMetadata.GetDatabase",
+        "DSMetadata.GetDSServerName",
+        "DSMetadata.ConsumeClientChannel",
+        "DSMetadata.ConsumeClientChannelTimeout",
+        "DSMetadata.ConnectClientChannel",
+        "DSMetadata.ConnectClientChannelTimeout",
+        "DSMetadata.CloseClientChannel",
+        "DSMetadata.RegisterClientCallback",
+        "DSMetadata.RegisterClientCallbackServer",
+        "DSMetadata.UnregisterClientCallback",
+        "DSMetadata.BroadcastToChannel",
+        "DSMetadata.BroadcastObjectToChannel",
+        "DSMetadata.NotifyCallback",
+        "DSMetadata.NotifyObject",
+        "TServerMethods1.EchoString",
+        "TServerMethods1.ReverseString",
+    };
+    return Aliases;
+}
+
 int32_t Prepare(TDSServerConnectionHandler& Handler, const std::u16string& Text,
                 const std::u16string& Type) {
     TDBXPrepareMessage Message;

@@ -218,6 +218,9 @@ private:
 
 // Prepares Text (handle -1, "KDS.ServerMethod" unless Type is given) and
 // answers the handle.
+// The 49 aliases of the program's server, in registration order.
+const std::vector<std::string>& RegisteredAliases();
+
 int32_t Prepare(TDSServerConnectionHandler& Handler, const std::u16string& Text,
                 const std::u16string& Type = u"KDS.ServerMethod");
 // Executes handle with the request row; answers the reply row as hex.
