@@ -77,27 +77,11 @@ void TDBXJSonLongValueSource::WriteRequest(int32_t CommandHandle, int32_t BlobId
 
 bool TDBXJSonLongValueSource::ReadChunk(std::vector<uint8_t>& Bytes, int64_t Limit) {
     TDBXJSonStreamReader& R = *FReader;
-    R.Next(TDBXTokens::ObjectStart);
-    R.Next(TDBXTokens::StringStart);
-    int32_t Key = R.ReadStringCode();
-    if (Key == TDBXStringCodes::Error)
-        R.ReadErrorBody();
-    const bool Wrapped = Key == TDBXStringCodes::Result;
-    if (Wrapped) {
-        R.Next(TDBXTokens::NameSeparator);
-        R.Next(TDBXTokens::ArrayStart);
-        R.Next(TDBXTokens::ObjectStart);
-        R.Next(TDBXTokens::StringStart);
-        Key = R.ReadStringCode();
-    }
-    if (Key != TDBXStringCodes::Data) {
-        // Whatever the peer sent instead is not an answer: it is dropped,
-        // and the request fails now instead of waiting for one.
-        R.DiscardBuffer();
+    bool Wrapped = false;
+    if (!ReadPeerAnswerStart(R, Wrapped))
+        // Whatever the peer sent instead is not an answer: the request fails
+        // now instead of waiting for one.
         Fail("The peer answered a more_blob request with something else than a data object");
-    }
-    R.Next(TDBXTokens::NameSeparator);
-    R.Next(TDBXTokens::ArrayStart);
     const int64_t Count = R.ReadInt();
     const int64_t Length = Count < 0 ? -Count : Count;
     if (Length > WireLimits::MaxBlockBytes)
@@ -125,11 +109,38 @@ bool TDBXJSonLongValueSource::ReadChunk(std::vector<uint8_t>& Bytes, int64_t Lim
         R.UnexpectedToken(TDBXTokens::ValueSeparator, T);
     }
     R.Next(TDBXTokens::ObjectEnd);
+    ReadPeerAnswerEnd(R, Wrapped);
+    return Count <= 0;
+}
+
+bool ReadPeerAnswerStart(TDBXJSonStreamReader& R, bool& Wrapped) {
+    R.Next(TDBXTokens::ObjectStart);
+    R.Next(TDBXTokens::StringStart);
+    int32_t Key = R.ReadStringCode();
+    if (Key == TDBXStringCodes::Error)
+        R.ReadErrorBody();
+    Wrapped = Key == TDBXStringCodes::Result;
+    if (Wrapped) {
+        R.Next(TDBXTokens::NameSeparator);
+        R.Next(TDBXTokens::ArrayStart);
+        R.Next(TDBXTokens::ObjectStart);
+        R.Next(TDBXTokens::StringStart);
+        Key = R.ReadStringCode();
+    }
+    if (Key != TDBXStringCodes::Data) {
+        R.DiscardBuffer();
+        return false;
+    }
+    R.Next(TDBXTokens::NameSeparator);
+    R.Next(TDBXTokens::ArrayStart);
+    return true;
+}
+
+void ReadPeerAnswerEnd(TDBXJSonStreamReader& R, bool Wrapped) {
     if (Wrapped) {
         R.Next(TDBXTokens::ArrayEnd);
         R.Next(TDBXTokens::ObjectEnd);
     }
-    return Count <= 0;
 }
 
 } // namespace kds

@@ -40,6 +40,15 @@ class TDBXContext;
 class TDBXJSonStreamReader;
 class TDBXJSonStreamWriter;
 
+// A peer's answer to a request the server sent it inside a request (more_blob
+// here, next for a peer's table): ReadPeerAnswerStart reads up to and with
+// the "[" of its data object, {"data":[ or {"result":[{"data":[, and says in
+// Wrapped whether a result surrounds it; ReadPeerAnswerEnd reads what closes
+// that result. An error object is raised as the peer's TDBXError; anything
+// else is dropped with what the reader holds, and the start answers false.
+bool ReadPeerAnswerStart(TDBXJSonStreamReader& Reader, bool& Wrapped);
+void ReadPeerAnswerEnd(TDBXJSonStreamReader& Reader, bool Wrapped);
+
 class TDBXJSonLongValueSource : public TDBXLongValueSource {
 public:
     TDBXJSonLongValueSource(TDBXContext* Context, TDBXJSonStreamReader& Reader,

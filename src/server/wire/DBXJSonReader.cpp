@@ -227,31 +227,12 @@ void TDBXJSonReader::FetchNextBatch() {
     TDBXJSonStreamReader& R = *FReader;
     const int64_t Command = FCommandHandle;
     WritePeerRequest(*FWriter, NextKey, FPeerRowHandle, FPosition, &Command);
-    R.Next(TDBXTokens::ObjectStart);
-    R.Next(TDBXTokens::StringStart);
-    int32_t Key = R.ReadStringCode();
-    if (Key == TDBXStringCodes::Error)
-        R.ReadErrorBody();
-    const bool Wrapped = Key == TDBXStringCodes::Result;
-    if (Wrapped) {
-        R.Next(TDBXTokens::NameSeparator);
-        R.Next(TDBXTokens::ArrayStart);
-        R.Next(TDBXTokens::ObjectStart);
-        R.Next(TDBXTokens::StringStart);
-        Key = R.ReadStringCode();
-    }
-    if (Key != TDBXStringCodes::Data) {
-        R.DiscardBuffer();
+    bool Wrapped = false;
+    if (!ReadPeerAnswerStart(R, Wrapped))
         RaiseDBXError(FContext, TDBXErrorCodes::StreamingFailed,
                       "The peer answered a next request with something else than a batch");
-    }
-    R.Next(TDBXTokens::NameSeparator);
-    R.Next(TDBXTokens::ArrayStart);
     ReadBatchBody();
-    if (Wrapped) {
-        R.Next(TDBXTokens::ArrayEnd);
-        R.Next(TDBXTokens::ObjectEnd);
-    }
+    ReadPeerAnswerEnd(R, Wrapped);
 }
 
 int32_t TDBXJSonReader::BatchBytes() const {
